@@ -1,0 +1,1 @@
+#include "model/library_file.h"

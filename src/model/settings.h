@@ -1,0 +1,75 @@
+// The settings store: one section of an INI file, read at start and written at exit.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace quillet {
+
+// Reads and writes keys of one section of an INI file. On Windows the profile functions do the work; elsewhere an
+// INI reader/writer with the same observable behaviour.
+class CIni {
+public:
+    CIni(std::string section, std::string path);
+    virtual ~CIni() = default;
+    CIni(const CIni&) = delete;
+    CIni& operator=(const CIni&) = delete;
+
+    const std::string& section() const { return section_; }
+    const std::string& path() const { return path_; }
+
+    int32_t GetInt(const char* key, int32_t def) const;
+    void WriteInt(const char* key, int32_t value);
+    std::string GetString(const char* key, const std::string& def) const; // at most 259 bytes
+    void WriteString(const char* key, const std::string& value);
+
+    // Longest INI path held; longer ones fall back to the bare file name (resolved against the current directory).
+    static constexpr std::size_t kMaxPath = 259;
+
+private:
+    std::string section_;
+    std::string path_;
+};
+
+// "Quillet.ini" in the current directory, cut to the path limit.
+std::string DefaultIniPath();
+
+class CAppIni : public CIni {
+public:
+    enum Direction { Load, Save };
+
+    explicit CAppIni(std::string path = DefaultIniPath(), bool saveOnDestroy = true);
+    ~CAppIni() override;
+
+    // Reads all settings (missing keys take their defaults) or writes them all, in table order.
+    void Transfer(Direction direction);
+
+    int32_t macroOptions = 136;
+    int32_t recOptions = 183;
+    int32_t editOptions = 0;
+    int32_t hangulKeyboard = 0;
+    int32_t windowSX = 100;
+    int32_t windowSY = 100;
+    int32_t debugSX = 200;
+    int32_t debugSY = 200;
+    int32_t statusSX = 300;
+    int32_t statusSY = 300;
+    std::string macroFileName = "macro.m"; // CP949, at most 260 bytes
+    std::string title = "Quillet V2.3";    // CP949, at most 260 bytes
+    int32_t colorDelay = 100;
+    int32_t eventDelay = 33;
+    int32_t keyMacroRun = 123;
+    int32_t keyMacroRecord = 122;
+    int32_t keyMousePosCapture = 121;
+    int32_t keyMacroColorStart = 120;
+    int32_t keyMacroColorStop = 119;
+    int32_t recMouseDistance = 10;
+    int32_t recEventTimeInterval = 100;
+    int32_t sequenceStart = 1000;
+    int32_t macroSel = 0;
+    int32_t startTabSel = 0;
+
+    bool saveOnDestroy;
+};
+
+} // namespace quillet

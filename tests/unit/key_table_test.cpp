@@ -1,0 +1,1 @@
+#include "model/key_table.h"
