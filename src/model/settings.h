@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace quillet {
 
@@ -71,5 +72,15 @@ public:
 
     bool saveOnDestroy;
 };
+
+// One setting of CAppIni: its key and the field holding it (exactly one of number and text is set).
+struct SettingEntry {
+    const char* key;
+    int32_t* number;
+    std::string* text;
+};
+
+// The 24 settings in file order (macroOptions first, startTabSel last).
+std::vector<SettingEntry> SettingEntries(CAppIni& ini);
 
 } // namespace quillet
