@@ -1,12 +1,36 @@
 // One-line Korean texts of items and start/stop conditions, and the text export of a macro. All results are CP949.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "model/macro.h"
 
 namespace quillet {
+
+// Length of the longest head of s, at most maxBytes long, that ends before the first NUL and does not end in the
+// middle of a CP949 two-byte character.
+std::size_t Cp949HeadLength(std::string_view s, std::size_t maxBytes);
+
+// A text line of at most 255 bytes, as the list boxes and the event log hold them. Each piece is appended with the
+// room left; a piece that does not fit is cut (never inside a two-byte character) and later pieces are dropped.
+class BoundedLine {
+public:
+    static constexpr std::size_t kMaxBytes = 255;
+
+    void Append(std::string_view piece);
+    void AppendInt(long long value); // printf "%d"
+    void AppendFixed3(double value); // printf "%0.3f", independent of the C locale
+    std::string_view view() const { return {buf_, len_}; }
+    std::string str() const { return std::string(buf_, len_); }
+
+private:
+    char buf_[kMaxBytes];
+    std::size_t len_ = 0;
+    bool cut_ = false; // a piece was cut: the line is complete
+};
 
 // macroOptions bit 0 adds the Hangul/English word to key items.
 std::string ItemText(const MacroItem& item, int32_t macroOptions);
