@@ -1,1 +1,479 @@
 #include "model/library_file.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <limits>
+#include <system_error>
+#include <utility>
+
+#ifdef _WIN32
+#include <io.h>
+#include <process.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace quillet {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// ---------------------------------------------------------------------------------------------------------------
+// Reading
+
+// A bounds-checked cursor over the file's bytes. Every read checks the bytes left first, so nothing is read past
+// the end and no count taken from the file is trusted before it has been compared with what the file can hold.
+class Reader {
+public:
+    explicit Reader(std::string_view bytes) : bytes_(bytes) {}
+
+    std::size_t pos() const { return pos_; }
+    std::size_t left() const { return bytes_.size() - pos_; }
+
+    // Callers check left() first.
+    int32_t Int32() {
+        const auto* p = reinterpret_cast<const unsigned char*>(bytes_.data() + pos_);
+        pos_ += 4;
+        return static_cast<int32_t>(static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+                                    (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24));
+    }
+    std::string_view Bytes(std::size_t n) {
+        const std::string_view v = bytes_.substr(pos_, n);
+        pos_ += n;
+        return v;
+    }
+    void Skip(std::size_t n) { pos_ += n; }
+
+private:
+    std::string_view bytes_;
+    std::size_t pos_ = 0;
+};
+
+// Why parsing stopped; empty when it did not.
+struct Damage {
+    std::string problem;
+    std::size_t offset = 0;
+};
+
+std::string At(std::size_t offset) { return " at offset " + std::to_string(offset); }
+
+std::string ItemWhere(std::size_t item, std::size_t macro) {
+    return "item " + std::to_string(item + 1) + " of macro " + std::to_string(macro + 1);
+}
+
+// Reads one item record and its owned data. Returns false with damage set when the file cannot hold it.
+bool ReadItem(Reader& in, MacroItem& item, std::size_t itemIndex, std::size_t macroIndex, Damage& damage) {
+    const std::size_t start = in.pos();
+    if (in.left() < kItemRecordSize) {
+        damage = {"file ends inside " + ItemWhere(itemIndex, macroIndex) + " (record" + At(start) + ")", start};
+        return false;
+    }
+    item.type = in.Int32();
+    in.Skip(4); // reserved
+    for (int32_t& p : item.param) p = in.Int32();
+    in.Skip(4); // reserved, or the second half of a string's buffer slot
+
+    if (item.type == ItemString) {
+        item.param[2] = 0; // buffer slot
+        const int32_t length = item.textLength();
+        if (length < 0) {
+            damage = {"negative text length " + std::to_string(length) + " in " + ItemWhere(itemIndex, macroIndex) +
+                          At(start + 8),
+                      start + 8};
+            return false;
+        }
+        if (static_cast<std::size_t>(length) > in.left()) {
+            damage = {"text length " + std::to_string(length) + " of " + ItemWhere(itemIndex, macroIndex) + At(start + 8) +
+                          " is more than the " + std::to_string(in.left()) + " bytes left in the file",
+                      start + 8};
+            return false;
+        }
+        item.buffer().assign(in.Bytes(static_cast<std::size_t>(length)));
+    } else if (item.type == ItemCall) {
+        item.param[0] = item.param[1] = 0; // buffer slot
+        if (in.left() < kCalledNameSize) {
+            damage = {"file ends inside the called name of " + ItemWhere(itemIndex, macroIndex) + At(in.pos()),
+                      in.pos()};
+            return false;
+        }
+        item.buffer() = CutName(in.Bytes(kCalledNameSize));
+    }
+    return true;
+}
+
+// Reads one macro record with its items into macro (default-constructed). Returns false with damage set when the
+// file cannot hold it.
+bool ReadMacro(Reader& in, Macro& macro, std::size_t macroIndex, int32_t macroCount, Damage& damage) {
+    const std::size_t start = in.pos();
+    if (in.left() < kMacroRecordSize) {
+        if (in.left() == 0) {
+            damage = {"file ends after macro " + std::to_string(macroIndex) + At(start) + " but the macro count says " +
+                          std::to_string(macroCount),
+                      start};
+        } else {
+            damage = {"file ends inside macro " + std::to_string(macroIndex + 1) + " of " +
+                          std::to_string(macroCount) + " (record" + At(start) + ")",
+                      start};
+        }
+        return false;
+    }
+    macro.name = CutName(in.Bytes(kNameBufferSize));
+    macro.startKey = in.Int32();
+    macro.stopKey = in.Int32();
+    macro.startTime = in.Int32();
+    macro.stopTime = in.Int32();
+    macro.startColor = in.Int32();
+    macro.stopColor = in.Int32();
+    macro.colorTolerance = in.Int32();
+    macro.startColorPos = in.Int32();
+    macro.stopColorPos = in.Int32();
+    macro.flags = in.Int32();
+    macro.imagePath = CutName(in.Bytes(kNameBufferSize));
+    macro.imageOptions = in.Int32();
+    macro.imageRectStart = in.Int32();
+    macro.imageRectEnd = in.Int32();
+    const std::size_t countAt = in.pos();
+    const int32_t itemCount = in.Int32();
+    const std::string where = " of macro " + std::to_string(macroIndex + 1) + At(countAt);
+    if (itemCount < 0) {
+        damage = {"negative item count " + std::to_string(itemCount) + where, countAt};
+        return false;
+    }
+    // Each item needs at least its 24-byte record, so this bounds the vector by the file's size.
+    if (static_cast<std::uint64_t>(itemCount) * kItemRecordSize > in.left()) {
+        damage = {"item count " + std::to_string(itemCount) + where + " is more than the " +
+                      std::to_string(in.left()) + " bytes left in the file can hold",
+                  countAt};
+        return false;
+    }
+    macro.items.resize(static_cast<std::size_t>(itemCount));
+    for (std::size_t i = 0; i < macro.items.size(); ++i) {
+        if (!ReadItem(in, macro.items[i], i, macroIndex, damage)) return false;
+    }
+    return true;
+}
+
+LoadResult Parse(std::string_view bytes, MacroLibrary& library) {
+    LoadResult result;
+    library.clear();
+    Reader in(bytes);
+    if (in.left() < 4) {
+        result.status = LoadStatus::Damaged;
+        result.problem = bytes.empty() ? "file is empty: no macro count" : "file ends inside the macro count";
+        return result;
+    }
+    const int32_t macroCount = in.Int32();
+    if (macroCount < 0) {
+        result.status = LoadStatus::Damaged;
+        result.problem = "negative macro count " + std::to_string(macroCount) + At(0);
+        return result;
+    }
+    // A count larger than the file can hold is reported where the macros run out, after the whole macros before
+    // that point have been kept; the reservation never exceeds what the file can hold.
+    library.reserve(std::min<std::size_t>(static_cast<std::size_t>(macroCount), in.left() / kMacroRecordSize));
+    Damage damage;
+    for (int32_t i = 0; i < macroCount; ++i) {
+        Macro macro;
+        if (!ReadMacro(in, macro, static_cast<std::size_t>(i), macroCount, damage)) break;
+        library.push_back(std::move(macro));
+    }
+    if (damage.problem.empty() && in.left() > 0) {
+        damage = {std::to_string(in.left()) + " unexpected bytes after the last macro" + At(in.pos()) +
+                      " (not a macro library, or a damaged one)",
+                  in.pos()};
+    }
+    result.macrosRead = library.size();
+    if (!damage.problem.empty()) {
+        result.status = LoadStatus::Damaged;
+        result.problem = std::move(damage.problem);
+        result.offset = static_cast<int64_t>(damage.offset);
+    }
+    return result;
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// Writing
+
+// Writes little-endian fields into a buffer sized in advance.
+class Writer {
+public:
+    explicit Writer(char* out) : out_(out) {}
+
+    void Int32(int32_t v) {
+        const auto u = static_cast<uint32_t>(v);
+        out_[0] = static_cast<char>(u & 0xFF);
+        out_[1] = static_cast<char>((u >> 8) & 0xFF);
+        out_[2] = static_cast<char>((u >> 16) & 0xFF);
+        out_[3] = static_cast<char>((u >> 24) & 0xFF);
+        out_ += 4;
+    }
+    void Bytes(std::string_view s) {
+        std::copy(s.begin(), s.end(), out_);
+        out_ += s.size();
+    }
+    // A NUL-terminated name in a fixed buffer; the buffer was zero-filled, so only the text is copied.
+    void NameBuffer(std::string_view s, std::size_t bufferSize) {
+        const std::string name = CutName(s);
+        std::copy(name.begin(), name.end(), out_);
+        out_ += bufferSize;
+    }
+    void Zero(std::size_t n) { out_ += n; }
+
+private:
+    char* out_;
+};
+
+// The stored text of a string item; a text longer than an int32 can count is cut (never happens in practice).
+std::string_view StoredText(const MacroItem& item) {
+    const std::string& t = item.text();
+    return std::string_view(t).substr(0, std::min<std::size_t>(t.size(), std::numeric_limits<int32_t>::max()));
+}
+
+std::size_t SerializedSize(const MacroLibrary& library) {
+    std::size_t size = 4;
+    for (const Macro& m : library) {
+        size += kMacroRecordSize + m.items.size() * kItemRecordSize;
+        for (const MacroItem& it : m.items) {
+            if (it.type == ItemString) size += StoredText(it).size();
+            if (it.type == ItemCall) size += kCalledNameSize;
+        }
+    }
+    return size;
+}
+
+void WriteItem(Writer& out, const MacroItem& item) {
+    out.Int32(item.type);
+    out.Zero(4);
+    if (item.type == ItemString) {
+        const std::string_view text = StoredText(item);
+        out.Int32(static_cast<int32_t>(text.size()));
+        out.Int32(item.textFlags());
+        out.Zero(8);
+        out.Bytes(text);
+    } else if (item.type == ItemCall) {
+        out.Zero(8);
+        out.Int32(item.callMode());
+        out.Zero(4);
+        out.NameBuffer(item.calledName(), kCalledNameSize);
+    } else {
+        for (int32_t p : item.param) out.Int32(p);
+        out.Zero(4);
+    }
+}
+
+std::string ErrnoText(int err) { return std::error_code(err, std::generic_category()).message(); }
+
+// Forces the file's data to the disk before it replaces the old file.
+bool SyncFile(std::FILE* f) {
+#ifdef _WIN32
+    return _commit(_fileno(f)) == 0;
+#else
+    return fsync(fileno(f)) == 0;
+#endif
+}
+
+// Makes the rename itself durable; best effort, a failure here loses nothing that was there before.
+void SyncDirectory([[maybe_unused]] const fs::path& dir) {
+#ifndef _WIN32
+    const int fd = open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY);
+    if (fd >= 0) {
+        fsync(fd);
+        close(fd);
+    }
+#endif
+}
+
+int ProcessId() {
+#ifdef _WIN32
+    return _getpid();
+#else
+    return static_cast<int>(getpid());
+#endif
+}
+
+// Reads the whole file, at most kMaxLibraryFileSize bytes. Returns false when it cannot be opened or read.
+bool ReadWholeFile(const std::string& fileName, std::string& bytes, bool& tooLarge, std::string& problem) {
+    tooLarge = false;
+    std::FILE* f = std::fopen(fileName.c_str(), "rb");
+    if (f == nullptr) {
+        problem = "cannot open " + fileName + ": " + ErrnoText(errno);
+        return false;
+    }
+    std::error_code ec;
+    const std::uintmax_t size = fs::file_size(fileName, ec);
+    if (!ec && size > kMaxLibraryFileSize) {
+        std::fclose(f);
+        tooLarge = true;
+        return true;
+    }
+    if (!ec) bytes.reserve(static_cast<std::size_t>(size));
+    char chunk[64 * 1024];
+    bool ok = true;
+    for (;;) {
+        const std::size_t n = std::fread(chunk, 1, sizeof chunk, f);
+        if (bytes.size() + n > kMaxLibraryFileSize) {
+            tooLarge = true; // a file that grows while we read, or a device without a size
+            break;
+        }
+        bytes.append(chunk, n);
+        if (n < sizeof chunk) {
+            if (std::ferror(f)) {
+                problem = "cannot read " + fileName + ": " + ErrnoText(errno);
+                ok = false;
+            }
+            break;
+        }
+    }
+    std::fclose(f);
+    if (tooLarge) bytes.clear();
+    return ok;
+}
+
+} // namespace
+
+LoadResult ParseMacroLibrary(std::string_view bytes, MacroLibrary& library) { return Parse(bytes, library); }
+
+LoadResult LoadMacroLibrary(const std::string& fileName, MacroLibrary& library) {
+    std::string bytes;
+    bool tooLarge = false;
+    std::string problem;
+    if (!ReadWholeFile(fileName, bytes, tooLarge, problem)) {
+        LoadResult result;
+        result.status = LoadStatus::Unopenable;
+        result.problem = std::move(problem);
+        return result;
+    }
+    if (tooLarge) {
+        library.clear();
+        LoadResult result;
+        result.status = LoadStatus::Damaged;
+        result.problem = fileName + " is larger than " + std::to_string(kMaxLibraryFileSize >> 20) +
+                         " MiB: not a macro library";
+        return result;
+    }
+    return Parse(bytes, library);
+}
+
+std::string SerializeMacroLibrary(const MacroLibrary& library) {
+    std::string bytes(SerializedSize(library), '\0');
+    Writer out(bytes.data());
+    out.Int32(static_cast<int32_t>(library.size()));
+    for (const Macro& m : library) {
+        out.NameBuffer(m.name, kNameBufferSize);
+        out.Int32(m.startKey);
+        out.Int32(m.stopKey);
+        out.Int32(m.startTime);
+        out.Int32(m.stopTime);
+        out.Int32(m.startColor);
+        out.Int32(m.stopColor);
+        out.Int32(m.colorTolerance);
+        out.Int32(m.startColorPos);
+        out.Int32(m.stopColorPos);
+        out.Int32(m.flags);
+        out.NameBuffer(m.imagePath, kNameBufferSize);
+        out.Int32(m.imageOptions);
+        out.Int32(m.imageRectStart);
+        out.Int32(m.imageRectEnd);
+        out.Int32(static_cast<int32_t>(m.items.size()));
+        for (const MacroItem& it : m.items) WriteItem(out, it);
+    }
+    return bytes;
+}
+
+SaveResult SaveMacroLibrary(const std::string& fileName, const MacroLibrary& library) {
+    const std::string bytes = SerializeMacroLibrary(library);
+    std::error_code ec;
+    fs::path target(fileName);
+    // Saving through a symbolic link replaces the file it points to, not the link.
+    if (fs::is_symlink(target, ec)) {
+        const fs::path resolved = fs::weakly_canonical(target, ec);
+        if (!ec) target = resolved;
+    }
+    fs::path temp = target;
+    temp += ".tmp-" + std::to_string(ProcessId());
+    const std::string tempName = temp.string();
+
+    std::remove(tempName.c_str()); // a leftover of an earlier save that died
+#ifdef _WIN32
+    std::FILE* f = std::fopen(tempName.c_str(), "wb");
+#else
+    std::FILE* f = std::fopen(tempName.c_str(), "wbx"); // never follow a link someone put at the temporary name
+#endif
+    if (f == nullptr) return {false, "cannot create " + tempName + ": " + ErrnoText(errno)};
+    std::string problem;
+    if (std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) {
+        problem = "cannot write " + tempName + ": " + ErrnoText(errno);
+    } else if (std::fflush(f) != 0) {
+        problem = "cannot write " + tempName + ": " + ErrnoText(errno);
+    } else if (!SyncFile(f)) {
+        problem = "cannot flush " + tempName + " to disk: " + ErrnoText(errno);
+    }
+    if (std::fclose(f) != 0 && problem.empty()) problem = "cannot close " + tempName + ": " + ErrnoText(errno);
+    if (problem.empty()) {
+        // Keep the permissions the old file had.
+        const fs::file_status old = fs::status(target, ec);
+        if (!ec && fs::is_regular_file(old)) fs::permissions(temp, old.permissions(), ec);
+        fs::rename(temp, target, ec);
+        if (ec) problem = "cannot replace " + target.string() + ": " + ec.message();
+    }
+    if (!problem.empty()) {
+        fs::remove(temp, ec);
+        return {false, problem};
+    }
+    SyncDirectory(target.parent_path());
+    return {};
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// List operations
+
+namespace {
+bool InRange(const MacroLibrary& library, int index) {
+    return index >= 0 && static_cast<std::size_t>(index) < library.size();
+}
+} // namespace
+
+void AppendMacro(MacroLibrary& library, const Macro& macro) {
+    Macro copy(macro); // copied first: macro may be an entry of library itself
+    library.push_back(std::move(copy));
+}
+
+void ReplaceMacro(MacroLibrary& library, int index, const Macro& macro) {
+    if (!InRange(library, index)) return;
+    library[static_cast<std::size_t>(index)] = macro;
+}
+
+void CopyMacro(MacroLibrary& library, int index) {
+    if (!InRange(library, index)) return;
+    Macro copy(library[static_cast<std::size_t>(index)]);
+    copy.name = UniqueMacroName(library, "Macro Copy %d");
+    library.push_back(std::move(copy));
+}
+
+void DeleteMacro(MacroLibrary& library, int index) {
+    if (!InRange(library, index)) return;
+    library.erase(library.begin() + index);
+    for (auto it = library.begin() + index; it != library.end(); ++it) ResetRunState(*it);
+}
+
+bool MoveMacroUp(MacroLibrary& library, int index) {
+    if (!InRange(library, index) || index == 0) return false;
+    Macro& a = library[static_cast<std::size_t>(index) - 1];
+    Macro& b = library[static_cast<std::size_t>(index)];
+    std::swap(a, b);
+    ResetRunState(a);
+    ResetRunState(b);
+    return true;
+}
+
+bool MoveMacroDown(MacroLibrary& library, int index) {
+    if (!InRange(library, index) || static_cast<std::size_t>(index) + 1 >= library.size()) return false;
+    return MoveMacroUp(library, index + 1);
+}
+
+} // namespace quillet

@@ -29,10 +29,28 @@ struct SaveResult {
     std::string problem; // when !ok: what failed, in English, one line
 };
 
+// Sizes of the stored form.
+inline constexpr std::size_t kItemRecordSize = 24;
+inline constexpr std::size_t kMacroRecordSize = 568; // a macro record without its items, itemCount included
+inline constexpr std::size_t kCalledNameSize = 256;
+// Files larger than this are not read at all (reported as Damaged, library emptied).
+inline constexpr std::uint64_t kMaxLibraryFileSize = std::uint64_t{1} << 30;
+
 // Replaces the content of library with the file's macros. On Unopenable the library is left as it was; on Damaged
 // it holds the whole macros read before the damage, and the caller must not save it over the file unasked.
+//
+// Damage is any of: a negative macroCount, itemCount or textLength; a count or length the bytes left in the file
+// cannot hold (each macro needs at least 568 bytes, each item 24, a text textLength bytes, a call 256); a file that
+// ends inside a record; bytes after the last macro (a foreign file). The first damage found ends the load; problem
+// names it and its offset, offset and macrosRead are set. A Damaged library may be empty: it is never passed off as
+// a successfully loaded empty library, so the caller decides what to show and whether to keep the file's name.
+// A name, path or called name without a NUL in its 256 bytes is cut at 255 bytes; that is not damage.
+//
+// Memory: every allocation is bounded by the bytes that back it in the file, so the parsed library takes at most
+// about 2x the file size (items are 24 bytes stored, 48 in memory), and LoadMacroLibrary holds the file's bytes
+// once on top of that while parsing.
 LoadResult LoadMacroLibrary(const std::string& fileName, MacroLibrary& library);
-// The same on bytes in memory.
+// The same on bytes in memory (never Unopenable).
 LoadResult ParseMacroLibrary(std::string_view bytes, MacroLibrary& library);
 
 // Writes the library to a temporary file beside fileName and renames it over fileName only when it is complete,
