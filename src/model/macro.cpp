@@ -219,6 +219,7 @@ void ResetRunState(Macro& m) {
     m.passCount = 0;
     m.lastStartColorMatch = m.lastStopColorMatch = m.lastImageMatch = false;
     m.delayLeft = m.waitKey = m.waitColor = m.waitColorPos = m.itemProgress = 0;
+    m.waitKeyPhase = m.waitColorPhase = 0;
     m.heldInputs.fill(0);
     m.holdsExclusive = false;
     m.loopCounters.clear();

@@ -219,6 +219,10 @@ public:
     int32_t waitKey = 0;
     int32_t waitColor = 0;
     int32_t waitColorPos = 0;
+    // Phase of the key and colour waits, kept apart from their values so that any key condition, colour and
+    // position can be waited for: 0 none, 1 armed, 2 satisfied.
+    uint8_t waitKeyPhase = 0;
+    uint8_t waitColorPhase = 0;
     int32_t itemProgress = 0;
     std::array<uint8_t, 256> heldInputs{};
     bool holdsExclusive = false;
