@@ -2,7 +2,9 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace quillet {
@@ -12,38 +14,59 @@ namespace quillet {
 class CIni {
 public:
     CIni(std::string section, std::string path);
-    virtual ~CIni() = default;
+    virtual ~CIni();
     CIni(const CIni&) = delete;
     CIni& operator=(const CIni&) = delete;
 
     const std::string& section() const { return section_; }
     const std::string& path() const { return path_; }
 
+    // The key's value as a signed decimal number (garbage after the digits ignored, no digits gives 0); def when
+    // the file or the key is missing or the value is empty.
     int32_t GetInt(const char* key, int32_t def) const;
-    void WriteInt(const char* key, int32_t value);
-    std::string GetString(const char* key, const std::string& def) const; // at most 259 bytes
+    void WriteInt(const char* key, int32_t value); // "%d"
+    // The key's text, at most 259 bytes, with one pair of enclosing double quotes removed; def when missing.
+    std::string GetString(const char* key, const std::string& def) const;
+    // Writes the value in double quotes so that blanks around it survive; it is cut at a line break or NUL.
     void WriteString(const char* key, const std::string& value);
+    // Writes return nothing, as the profile functions are used; this tells whether any write since the last call
+    // failed (or was refused to protect a file that could not be read whole), and clears it.
+    bool TakeWriteFailure();
 
     // Longest INI path held; longer ones fall back to the bare file name (resolved against the current directory).
     static constexpr std::size_t kMaxPath = 259;
 
+protected:
+    // Between BeginBatch and EndBatch all reads share one reading of the file and all writes end in one write of it
+    // (the profile functions on Windows cache the file themselves). Batches nest.
+    void BeginBatch();
+    void EndBatch();
+
 private:
+    struct Batch;
+    std::unique_ptr<Batch> batch_;
+    int batchDepth_ = 0;
+    bool writeFailed_ = false;
     std::string section_;
     std::string path_;
 };
 
-// "Quillet.ini" in the current directory, cut to the path limit.
+// "Quillet.ini" in the current directory; the bare "Quillet.ini" when the full path would exceed CIni::kMaxPath.
 std::string DefaultIniPath();
+// The same for a given directory (empty: the bare name).
+std::string IniPathInDirectory(std::string_view directory);
 
 class CAppIni : public CIni {
 public:
     enum Direction { Load, Save };
 
+    // Loads the settings from the file (missing ones take their defaults).
     explicit CAppIni(std::string path = DefaultIniPath(), bool saveOnDestroy = true);
-    ~CAppIni() override;
+    ~CAppIni() override; // Transfer(Save) when saveOnDestroy
 
-    // Reads all settings (missing keys take their defaults) or writes them all, in table order.
-    void Transfer(Direction direction);
+    // Reads all settings (missing keys take their defaults) or writes them all, in table order. Returns false when
+    // a save could not be written (a file that could not be read whole is never written over).
+    bool Transfer(Direction direction);
 
     int32_t macroOptions = 136;
     int32_t recOptions = 183;

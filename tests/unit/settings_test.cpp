@@ -1,1 +1,247 @@
 #include "model/settings.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <limits>
+#include <sstream>
+
+#include <sys/stat.h>
+
+#include "model/ini_file.h"
+
+namespace quillet {
+namespace {
+
+namespace fs = std::filesystem;
+
+class SettingsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "quillet-settings-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        dir_ = pattern;
+        path_ = (dir_ / "Quillet.ini").string();
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    void Write(const std::string& bytes) const { std::ofstream(path_, std::ios::binary) << bytes; }
+    std::string Read() const {
+        std::ifstream in(path_, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+
+    fs::path dir_;
+    std::string path_;
+};
+
+const char* const kFirstSave = "[Property]\n"
+                               "macroOptions=136\nrecOptions=183\neditOptions=0\nhangulKeyboard=0\n"
+                               "windowSX=7\nwindowSY=100\ndebugSX=200\ndebugSY=200\nstatusSX=300\nstatusSY=300\n"
+                               "macroFileName=\"macro.m\"\ntitle=\"Quillet V2.3\"\n"
+                               "colorDelay=100\neventDelay=33\nkeyMacroRun=123\nkeyMacroRecord=122\n"
+                               "keyMousePosCapture=121\nkeyMacroColorStart=120\nkeyMacroColorStop=119\n"
+                               "recMouseDistance=10\nrecEventTimeInterval=100\nsequenceStart=1000\n"
+                               "macroSel=4\nstartTabSel=0\n";
+
+TEST_F(SettingsTest, StartsWithDefaultsAndFirstSaveWritesEveryKeyInOrder) {
+    {
+        CAppIni ini(path_);
+        EXPECT_FALSE(fs::exists(path_)); // loading creates nothing
+        std::ostringstream values;
+        for (const SettingEntry& e : SettingEntries(ini))
+            values << e.key << "=" << (e.text ? *e.text : "") << (e.number ? *e.number : -1) << " ";
+        EXPECT_EQ(values.str(), "macroOptions=136 recOptions=183 editOptions=0 hangulKeyboard=0 windowSX=100 "
+                                "windowSY=100 debugSX=200 debugSY=200 statusSX=300 statusSY=300 "
+                                "macroFileName=macro.m-1 title=Quillet V2.3-1 colorDelay=100 eventDelay=33 "
+                                "keyMacroRun=123 keyMacroRecord=122 keyMousePosCapture=121 keyMacroColorStart=120 "
+                                "keyMacroColorStop=119 recMouseDistance=10 recEventTimeInterval=100 "
+                                "sequenceStart=1000 macroSel=0 startTabSel=0 ");
+        ini.windowSX = 7;
+        ini.macroSel = 4;
+    } // the destructor saves
+    EXPECT_EQ(Read(), kFirstSave);
+
+    // Saving unchanged settings leaves the file alone (no rewrite).
+    struct stat before {};
+    ASSERT_EQ(::stat(path_.c_str(), &before), 0);
+    CAppIni again(path_, false);
+    EXPECT_EQ(again.windowSX, 7);
+    EXPECT_TRUE(again.Transfer(CAppIni::Save));
+    struct stat after {};
+    ASSERT_EQ(::stat(path_.c_str(), &after), 0);
+    EXPECT_EQ(before.st_ino, after.st_ino);
+
+    {
+        CAppIni noSave(path_, false);
+        noSave.windowSX = 99;
+    }
+    EXPECT_EQ(Read(), kFirstSave);
+}
+
+TEST_F(SettingsTest, StringsSurviveSaveAndLoad) {
+    {
+        CAppIni ini(path_);
+        ini.macroFileName = "  my macros.m  ";
+        ini.title = "\"quoted\" \t";
+        ini.title += "\xC7\xD1\xB1\xDB"; // CP949 bytes
+    }
+    CAppIni ini(path_, false);
+    EXPECT_EQ(ini.macroFileName, "  my macros.m  ");
+    EXPECT_EQ(ini.title, "\"quoted\" \t\xC7\xD1\xB1\xDB");
+
+    // A line break cannot live on an INI line: the text before it is kept and the file stays well formed.
+    ini.title = "one\r\n[Property]\ntwo";
+    ASSERT_TRUE(ini.Transfer(CAppIni::Save));
+    CAppIni reloaded(path_, false);
+    EXPECT_EQ(reloaded.title, "one");
+    EXPECT_EQ(reloaded.macroFileName, "  my macros.m  ");
+}
+
+TEST_F(SettingsTest, ForeignContentIsKeptAndNamesMatchWithoutCase) {
+    Write("; settings\n[Other]\nmacroOptions=1\n\n[PROPERTY]\n  MacroOptions = 7 \nunknown=abc\nTITLE=\"x\"\n\n"
+          "; tail\n[Tail]\nk=v");
+    CAppIni ini(path_, false);
+    EXPECT_EQ(ini.macroOptions, 7);
+    EXPECT_EQ(ini.title, "x");
+    EXPECT_EQ(ini.recOptions, 183); // missing key: default
+    ini.eventDelay = 50;
+    ASSERT_TRUE(ini.Transfer(CAppIni::Save));
+    const std::string text = Read();
+    EXPECT_TRUE(text.starts_with("; settings\n[Other]\nmacroOptions=1\n\n[PROPERTY]\nMacroOptions=7\nunknown=abc\n"
+                                 "TITLE=\"x\"\nrecOptions=183\n"));
+    EXPECT_TRUE(text.ends_with("startTabSel=0\n\n; tail\n[Tail]\nk=v"));
+    EXPECT_NE(text.find("\neventDelay=50\n"), std::string::npos);
+    EXPECT_EQ(text.find("title="), std::string::npos); // written in place of TITLE
+}
+
+TEST_F(SettingsTest, CrLfAndCp949BytesAreKept) {
+    const std::string comment = "; \xB8\xC5\xC5\xA9\xB7\xCE \xBC\xB3\xC1\xA4\r\n"; // CP949 text
+    Write(comment + "[Property]\r\ntitle=\"\xC7\xD1\xB1\xDB\"\r\nsequenceStart=5\r\n");
+    CAppIni ini(path_, false);
+    EXPECT_EQ(ini.title, "\xC7\xD1\xB1\xDB");
+    EXPECT_EQ(ini.sequenceStart, 5);
+    ASSERT_TRUE(ini.Transfer(CAppIni::Save));
+    const std::string text = Read();
+    EXPECT_TRUE(text.starts_with(comment + "[Property]\r\ntitle=\"\xC7\xD1\xB1\xDB\"\r\nsequenceStart=5\r\n"));
+    std::size_t lineFeeds = 0, crLfs = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        lineFeeds += text[i] == '\n';
+        crLfs += text[i] == '\n' && i > 0 && text[i - 1] == '\r';
+    }
+    EXPECT_EQ(lineFeeds, crLfs);
+    EXPECT_EQ(lineFeeds, 26u);
+}
+
+TEST_F(SettingsTest, NumbersAreReadLikeTheProfileFunctions) {
+    Write("[Property]\na=12abc\nb=abc\nc=\nd=-5\ne=+7\nf=\"42\"\ng=99999999999\nh=-99999999999\ni=0x10\nj= 3 \n");
+    CIni ini("Property", path_);
+    EXPECT_EQ(ini.GetInt("a", 9), 12);
+    EXPECT_EQ(ini.GetInt("b", 9), 0); // present but not a number
+    EXPECT_EQ(ini.GetInt("c", 9), 9); // empty: default
+    EXPECT_EQ(ini.GetInt("d", 9), -5);
+    EXPECT_EQ(ini.GetInt("e", 9), 7);
+    EXPECT_EQ(ini.GetInt("f", 9), 42);
+    EXPECT_EQ(ini.GetInt("g", 9), std::numeric_limits<int32_t>::max());
+    EXPECT_EQ(ini.GetInt("h", 9), std::numeric_limits<int32_t>::min());
+    EXPECT_EQ(ini.GetInt("i", 9), 0);
+    EXPECT_EQ(ini.GetInt("j", 9), 3);
+    EXPECT_EQ(ini.GetInt("missing", 9), 9);
+    ini.WriteInt("d", std::numeric_limits<int32_t>::min());
+    EXPECT_EQ(ini.GetInt("d", 9), std::numeric_limits<int32_t>::min());
+}
+
+TEST_F(SettingsTest, DamagedFilesGiveDefaultsAndKeepTheirBytes) {
+    std::string garbage("\x00\xFF\xFE[\x01=\x80\n\0\0\r\r\r", 14);
+    const std::string longValue(300000, 'v');
+    Write(garbage + "[Property\nmacroOptions=5\nno equals sign\n[Property]\ntitle=" + longValue + "\n");
+    CAppIni ini(path_, false);
+    EXPECT_EQ(ini.macroOptions, 136); // belongs to no section: the header lacks ']'
+    EXPECT_EQ(ini.title, std::string(259, 'v'));
+    ASSERT_TRUE(ini.Transfer(CAppIni::Save));
+    const std::string text = Read();
+    EXPECT_TRUE(text.starts_with(garbage + "[Property\nmacroOptions=5\nno equals sign\n[Property]\n"));
+    CAppIni reloaded(path_, false);
+    EXPECT_EQ(reloaded.macroOptions, 136);
+    EXPECT_EQ(reloaded.title, std::string(259, 'v'));
+
+    // A long CP949 value is cut before a double-byte character rather than through it.
+    Write("[Property]\ntitle=" + std::string(258, 'a') + "\xC7\xD1\xB1\xDB\n");
+    EXPECT_EQ(CAppIni(path_, false).title, std::string(258, 'a'));
+}
+
+TEST_F(SettingsTest, FilesThatCannotBeReadWholeAreNeverWritten) {
+    // Too large: a sparse file one byte over the limit.
+    {
+        std::ofstream(path_, std::ios::binary) << "[Property]\nmacroOptions=1\n";
+        fs::resize_file(path_, kMaxIniFileSize + 1);
+        CAppIni ini(path_, false);
+        EXPECT_EQ(ini.macroOptions, 136);
+        EXPECT_FALSE(ini.Transfer(CAppIni::Save));
+        EXPECT_EQ(fs::file_size(path_), kMaxIniFileSize + 1);
+        EXPECT_TRUE(Read().starts_with("[Property]\nmacroOptions=1\n"));
+        fs::remove(path_);
+    }
+    // Not a file.
+    fs::create_directory(path_);
+    CAppIni ini(path_, false);
+    EXPECT_FALSE(ini.Transfer(CAppIni::Save));
+    EXPECT_TRUE(fs::is_directory(path_));
+}
+
+TEST_F(SettingsTest, WritesThroughSymbolicLinksAndKeepsPermissions) {
+    const std::string target = (dir_ / "real.ini").string();
+    std::ofstream(target) << "[Property]\n";
+    fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    fs::create_symlink(target, path_);
+    CAppIni ini(path_, false);
+    ASSERT_TRUE(ini.Transfer(CAppIni::Save));
+    EXPECT_TRUE(fs::is_symlink(path_));
+    EXPECT_EQ(fs::status(target).permissions(), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    std::ifstream in(target);
+    const std::string text(std::istreambuf_iterator<char>(in), {});
+    EXPECT_TRUE(text.starts_with("[Property]\nmacroOptions=136\n") && text.ends_with("\nstartTabSel=0\n")) << text;
+}
+
+TEST(IniDocumentTest, EditsInPlaceAndAppendsWhereTheFileSaysSo) {
+    // First section of a name only; no final newline stays so; keys go after the section's last key line.
+    IniDocument doc("\xEF\xBB\xBF[s]\r\n; c\r\nk=1\r\n\r\n[t]\r\nk=2\r\n[S]\r\nk=3");
+    EXPECT_EQ(doc.Find("S", "K"), "1");
+    ASSERT_TRUE(doc.Set("s", "new", "x"));
+    ASSERT_TRUE(doc.Set("t", "k", " 22 "));
+    ASSERT_TRUE(doc.Set("u", "k", "4"));
+    EXPECT_EQ(doc.text(),
+              "\xEF\xBB\xBF[s]\r\n; c\r\nk=1\r\nnew=x\r\n\r\n[t]\r\nk= 22 \r\n[S]\r\nk=3\r\n\r\n[u]\r\nk=4\r\n");
+    EXPECT_EQ(doc.Find("t", "k"), "22");
+
+    IniDocument tail("[s]\nk=1");
+    ASSERT_TRUE(tail.Set("s", "m", "2"));
+    EXPECT_EQ(tail.text(), "[s]\nk=1\nm=2");
+
+    // Names that could not be read back are refused.
+    IniDocument refused("");
+    EXPECT_FALSE(refused.Set("a]b", "k", "v"));
+    EXPECT_FALSE(refused.Set("s", "k=v", "v"));
+    EXPECT_FALSE(refused.Set("s", "[k", "v"));
+    EXPECT_FALSE(refused.Set("s", " k", "v"));
+    EXPECT_EQ(refused.text(), "");
+    EXPECT_FALSE(refused.modified());
+}
+
+TEST(IniPathTest, FallsBackToTheBareNameWhenThePathWouldNotFit) {
+    EXPECT_EQ(IniPathInDirectory("/home/user"), "/home/user/Quillet.ini");
+    EXPECT_EQ(IniPathInDirectory("/"), "/Quillet.ini");
+    EXPECT_EQ(IniPathInDirectory(""), "Quillet.ini");
+    const std::string fits(CIni::kMaxPath - 12, 'd'); // + '/' + "Quillet.ini" = 259 bytes
+    EXPECT_EQ(IniPathInDirectory(fits), fits + "/Quillet.ini");
+    EXPECT_EQ(IniPathInDirectory(fits + "d"), "Quillet.ini");
+    EXPECT_EQ(IniPathInDirectory(std::string(5000, 'd')), "Quillet.ini");
+    const std::string current = DefaultIniPath();
+    EXPECT_TRUE(current == "Quillet.ini" || current == (fs::current_path() / "Quillet.ini").string());
+}
+
+} // namespace
+} // namespace quillet

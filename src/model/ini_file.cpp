@@ -1,0 +1,328 @@
+#include "model/ini_file.h"
+
+#include <limits>
+
+#ifndef _WIN32
+#include <atomic>
+#include <cerrno>
+#include <filesystem>
+#include <system_error>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace quillet {
+
+namespace {
+
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+}
+
+std::string_view Trim(std::string_view s) {
+    while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
+    while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
+    return s;
+}
+
+char LowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
+    return true;
+}
+
+bool HasLineBreakOrNul(std::string_view s) {
+    return s.find_first_of(std::string_view("\r\n\0", 3)) != s.npos;
+}
+
+// A name that reads back as itself: not empty, no blanks around it, on one line.
+bool IsPlainName(std::string_view name) {
+    return !name.empty() && Trim(name) == name && !HasLineBreakOrNul(name);
+}
+
+bool IsValidSectionName(std::string_view name) {
+    return IsPlainName(name) && name.find(']') == name.npos;
+}
+
+bool IsValidKeyName(std::string_view name) {
+    return IsPlainName(name) && name.find('=') == name.npos && name.front() != '[' && name.front() != ';';
+}
+
+// One line of the text: content [begin, end) without its line ending; the next line starts at next.
+struct Line {
+    std::size_t begin = 0;
+    std::size_t end = 0;
+    std::size_t next = 0;
+    bool terminated() const { return next != end; }
+};
+
+class LineReader {
+public:
+    explicit LineReader(const std::string& text) : text_(text) {
+        if (std::string_view(text_).starts_with(kUtf8Bom)) pos_ = kUtf8Bom.size();
+    }
+
+    bool Next(Line& line) {
+        if (pos_ >= text_.size()) return false;
+        line.begin = pos_;
+        const std::size_t lf = text_.find('\n', pos_);
+        if (lf == text_.npos) {
+            line.end = line.next = text_.size();
+        } else {
+            line.end = (lf > pos_ && text_[lf - 1] == '\r') ? lf - 1 : lf;
+            line.next = lf + 1;
+        }
+        pos_ = line.next;
+        return true;
+    }
+
+private:
+    const std::string& text_;
+    std::size_t pos_ = 0;
+};
+
+enum class LineKind { Other, Comment, Section, Key };
+
+struct ParsedLine {
+    LineKind kind = LineKind::Other;
+    std::string_view name;  // section or key name, trimmed
+    std::string_view value; // key value, trimmed
+};
+
+ParsedLine ParseLine(std::string_view content) {
+    ParsedLine p;
+    std::size_t i = 0;
+    while (i < content.size() && IsBlank(content[i])) ++i;
+    if (i == content.size()) return p;
+    if (content[i] == ';') {
+        p.kind = LineKind::Comment;
+        return p;
+    }
+    if (content[i] == '[') {
+        const std::size_t close = content.find(']', i + 1);
+        if (close != content.npos) {
+            p.kind = LineKind::Section;
+            p.name = Trim(content.substr(i + 1, close - i - 1));
+            return p;
+        }
+        // A header without ']' is no header; like the profile functions, read it as an ordinary line.
+    }
+    const std::size_t eq = content.find('=');
+    if (eq == content.npos) return p;
+    p.name = Trim(content.substr(0, eq));
+    if (p.name.empty()) return p;
+    p.kind = LineKind::Key;
+    p.value = Trim(content.substr(eq + 1));
+    return p;
+}
+
+} // namespace
+
+std::optional<std::string_view> IniDocument::Find(std::string_view section, std::string_view key) const {
+    LineReader reader(text_);
+    Line line;
+    bool inSection = false;
+    while (reader.Next(line)) {
+        const ParsedLine p = ParseLine(std::string_view(text_).substr(line.begin, line.end - line.begin));
+        if (p.kind == LineKind::Section) {
+            if (inSection) return std::nullopt; // only the first section of the name counts
+            inSection = EqualNoCase(p.name, section);
+        } else if (inSection && p.kind == LineKind::Key && EqualNoCase(p.name, key)) {
+            return p.value;
+        }
+    }
+    return std::nullopt;
+}
+
+std::string_view IniDocument::LineEnding() const {
+    const std::size_t lf = text_.find('\n');
+    if (lf == text_.npos) return newLineEnding;
+    return (lf > 0 && text_[lf - 1] == '\r') ? std::string_view("\r\n") : std::string_view("\n");
+}
+
+bool IniDocument::Set(std::string_view section, std::string_view key, std::string_view value) {
+    if (!IsValidSectionName(section) || !IsValidKeyName(key)) return false;
+    value = CutAtLineBreak(value);
+    const std::string_view eol = LineEnding();
+
+    LineReader reader(text_);
+    Line line;
+    bool inSection = false;
+    bool sectionFound = false;
+    Line insertAfter; // the section's header or its last key line
+    bool lastLineBlank = true;
+    while (reader.Next(line)) {
+        const std::string_view content = std::string_view(text_).substr(line.begin, line.end - line.begin);
+        const ParsedLine p = ParseLine(content);
+        lastLineBlank = Trim(content).empty();
+        if (p.kind == LineKind::Section) {
+            if (inSection) break;
+            inSection = EqualNoCase(p.name, section);
+            if (inSection) {
+                sectionFound = true;
+                insertAfter = line;
+            }
+        } else if (inSection && p.kind == LineKind::Key) {
+            if (EqualNoCase(p.name, key)) {
+                // Rewrite the line in place, keeping the key's spelling as the file has it.
+                std::string replacement;
+                replacement.reserve(p.name.size() + 1 + value.size());
+                replacement.append(p.name).append("=").append(value);
+                if (content != replacement) {
+                    text_.replace(line.begin, line.end - line.begin, replacement);
+                    modified_ = true;
+                }
+                return true;
+            }
+            insertAfter = line;
+        }
+    }
+
+    std::string keyLine;
+    keyLine.append(key).append("=").append(value);
+    if (sectionFound) {
+        if (insertAfter.terminated()) {
+            text_.insert(insertAfter.next, keyLine.append(eol));
+        } else {
+            // The line is the last one and has no line ending: keep the file ending without one.
+            text_.insert(insertAfter.end, std::string(eol).append(keyLine));
+        }
+    } else {
+        if (!text_.empty() && text_.back() != '\n') text_.append(eol);
+        if (!lastLineBlank) text_.append(eol); // a blank line between sections
+        text_.append("[").append(section).append("]").append(eol);
+        text_.append(keyLine).append(eol);
+    }
+    modified_ = true;
+    return true;
+}
+
+std::string_view CutAtLineBreak(std::string_view value) {
+    return value.substr(0, value.find_first_of(std::string_view("\r\n\0", 3)));
+}
+
+std::string_view CutCp949(std::string_view text, std::size_t maxBytes) {
+    if (text.size() <= maxBytes) return text;
+    std::size_t i = 0;
+    while (i < maxBytes) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        const std::size_t length = (c >= 0x81 && c <= 0xFE && i + 1 < text.size()) ? 2 : 1;
+        if (i + length > maxBytes) break;
+        i += length;
+    }
+    return text.substr(0, i);
+}
+
+std::string ProfileString(std::string_view value, std::size_t maxBytes) {
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
+    value = value.substr(0, value.find('\0'));
+    return std::string(CutCp949(value, maxBytes));
+}
+
+int32_t ProfileInt(std::string_view value, int32_t def) {
+    const std::string text = ProfileString(value, std::numeric_limits<std::size_t>::max());
+    if (text.empty()) return def;
+    std::size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    // Accumulate the magnitude up to just past the 32-bit range, then saturate.
+    constexpr int64_t kLimit = int64_t{std::numeric_limits<int32_t>::max()} + 1;
+    int64_t magnitude = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        magnitude = magnitude * 10 + (text[i] - '0');
+        if (magnitude > kLimit) magnitude = kLimit;
+    }
+    const int64_t result = negative ? -magnitude : magnitude;
+    if (result > std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
+    return static_cast<int32_t>(result);
+}
+
+#ifndef _WIN32
+
+IniFileStatus ReadIniFile(const std::string& path, std::string& text) {
+    text.clear();
+    // O_NONBLOCK: a FIFO under the file's name must not hang the program; it is refused below.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return errno == ENOENT ? IniFileStatus::Missing : IniFileStatus::Unreadable;
+    struct stat st {};
+    IniFileStatus status = IniFileStatus::Unreadable;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) <= kMaxIniFileSize) {
+        // Read at most one byte past the limit, so a file that grew since fstat is still caught.
+        std::string buffer(static_cast<std::size_t>(st.st_size) + 1, '\0');
+        std::size_t got = 0;
+        bool failed = false;
+        for (;;) {
+            if (got == buffer.size()) {
+                if (buffer.size() > kMaxIniFileSize) break;
+                buffer.resize(std::min(buffer.size() * 2, kMaxIniFileSize + 1));
+            }
+            const ssize_t n = ::read(fd, buffer.data() + got, buffer.size() - got);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) failed = true;
+            if (n <= 0) break;
+            got += static_cast<std::size_t>(n);
+        }
+        if (!failed && got <= kMaxIniFileSize) {
+            buffer.resize(got);
+            text = std::move(buffer);
+            status = IniFileStatus::Ok;
+        }
+    }
+    ::close(fd);
+    return status;
+}
+
+bool WriteIniFile(const std::string& path, std::string_view text) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    std::string target = path;
+    // Write through a symbolic link to its target instead of replacing the link by a file.
+    if (fs::is_symlink(fs::symlink_status(path, ec))) {
+        const fs::path resolved = fs::canonical(path, ec);
+        if (!ec) target = resolved.string();
+    }
+    struct stat st {};
+    const bool exists = ::stat(target.c_str(), &st) == 0;
+    if (exists && (!S_ISREG(st.st_mode) || ::access(target.c_str(), W_OK) != 0)) return false; // read-only: respect it
+
+    static std::atomic<unsigned> counter{0};
+    std::string temp;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        temp = target + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST) return false;
+    }
+    if (fd < 0) return false;
+
+    bool ok = true;
+    std::size_t done = 0;
+    while (ok && done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0)
+            ok = false;
+        else
+            done += static_cast<std::size_t>(n);
+    }
+    if (ok && exists) ::fchmod(fd, st.st_mode & 07777);
+    if (ok && ::fsync(fd) != 0) ok = false;
+    if (::close(fd) != 0) ok = false;
+    if (ok && ::rename(temp.c_str(), target.c_str()) != 0) ok = false;
+    if (!ok) ::unlink(temp.c_str());
+    return ok;
+}
+
+#endif
+
+} // namespace quillet
