@@ -33,7 +33,7 @@ TEST(FakePlatform, CursorFollowsAbsoluteAndRelativeMoves) {
     EXPECT_EQ(p.cursor(), (ScreenPoint{0, 0}));
     p.SendMouseEvent(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, 3430, 65505, 0);
     EXPECT_EQ(p.cursor(), (ScreenPoint{100, 1079}));
-    p.SendMouseEvent(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, 65519, 0, 0);
+    p.SendMouseEvent(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, 65518, 0, 0);
     EXPECT_EQ(p.cursor().x, 1919);
     p.SendMouseEvent(MOUSEEVENTF_MOVE, -20, 5, 0);
     EXPECT_EQ(p.cursor(), (ScreenPoint{1899, 5}));

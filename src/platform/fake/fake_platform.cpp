@@ -13,6 +13,7 @@ namespace {
 // or Hanja key, so VK_HANGUL (0x15) and VK_HANJA (0x19) give 0 like every other key without a scan code.
 std::array<uint8_t, 256> UsScanCodes() {
     std::array<uint8_t, 256> t{};
+    // clang-format off
     const std::pair<uint8_t, uint8_t> fixed[] = {
         {0x03, 0x46}, // VK_CANCEL
         {0x08, 0x0E}, {0x09, 0x0F}, {0x0C, 0x4C}, {0x0D, 0x1C}, {0x10, 0x2A}, {0x11, 0x1D}, {0x12, 0x38},
@@ -39,7 +40,8 @@ std::array<uint8_t, 256> UsScanCodes() {
         // ; = , - . / ` [ \ ] ' and the extra key of 102-key keyboards
         {0xBA, 0x27}, {0xBB, 0x0D}, {0xBC, 0x33}, {0xBD, 0x0C}, {0xBE, 0x34}, {0xBF, 0x35}, {0xC0, 0x29},
         {0xDB, 0x1A}, {0xDC, 0x2B}, {0xDD, 0x1B}, {0xDE, 0x28}, {0xE2, 0x56},
-    };
+    }; // clang-format on
+
     for (const auto& [vk, scan] : fixed) t[vk] = scan;
     // Digits: '1'..'9' are 0x02..0x0A, '0' is 0x0B.
     t['0'] = 0x0B;
@@ -53,7 +55,9 @@ std::array<uint8_t, 256> UsScanCodes() {
 
 // Absolute mouse units back to a pixel. Truncating toward zero undoes the +-0.5 of the pixel-to-absolute
 // conversion, so every pixel converted there comes back as itself.
-int64_t AbsoluteToPixel(int32_t units, int32_t extent) { return static_cast<int64_t>(units) * extent / 65536; }
+int64_t AbsoluteToPixel(int32_t units, int32_t extent) {
+    return static_cast<int64_t>(units) * extent / 65536;
+}
 
 } // namespace
 
@@ -103,7 +107,9 @@ std::string Describe(const FakeEvent& e) {
     return buf;
 }
 
-void PrintTo(const FakeEvent& e, std::ostream* os) { *os << Describe(e); }
+void PrintTo(const FakeEvent& e, std::ostream* os) {
+    *os << Describe(e);
+}
 
 FakePlatform::FakePlatform(FakeIme ime)
     : scanCodes_(UsScanCodes()), ime_(ime == FakeIme::None ? ImeState::None : ImeState::Closed) {}
@@ -141,10 +147,9 @@ void FakePlatform::SendMouseEvent(uint32_t flags, int32_t x, int32_t y, int32_t 
     if ((flags & MOUSEEVENTF_MOVE) == 0) return;
     if (flags & MOUSEEVENTF_ABSOLUTE) {
         // Absolute units span the primary screen; the cursor then stays within the virtual screen.
-        cursor_.x = static_cast<int32_t>(
-            std::clamp<int64_t>(AbsoluteToPixel(x, primary_.width), INT32_MIN, INT32_MAX));
-        cursor_.y = static_cast<int32_t>(
-            std::clamp<int64_t>(AbsoluteToPixel(y, primary_.height), INT32_MIN, INT32_MAX));
+        cursor_.x = static_cast<int32_t>(std::clamp<int64_t>(AbsoluteToPixel(x, primary_.width), INT32_MIN, INT32_MAX));
+        cursor_.y =
+            static_cast<int32_t>(std::clamp<int64_t>(AbsoluteToPixel(y, primary_.height), INT32_MIN, INT32_MAX));
         ClampCursor();
     } else {
         MoveCursorBy(x, y);
@@ -201,7 +206,9 @@ uint32_t FakePlatform::Pixel(int32_t x, int32_t y) {
     return image_[static_cast<std::size_t>(cy * virtual_.width + cx)];
 }
 
-void FakePlatform::SetPixel(int32_t x, int32_t y, uint32_t color) { FillRect({x, y, 1, 1}, color); }
+void FakePlatform::SetPixel(int32_t x, int32_t y, uint32_t color) {
+    FillRect({x, y, 1, 1}, color);
+}
 
 void FakePlatform::FillRect(const ScreenRect& rect, uint32_t color) {
     const int64_t x0 = std::max<int64_t>(rect.left, virtual_.left);
