@@ -1,5 +1,6 @@
 #include "model/ini_file.h"
 
+#include <algorithm>
 #include <limits>
 
 #ifndef _WIN32
