@@ -21,6 +21,9 @@ std::size_t Utf8SequenceLength(unsigned char c) {
     return 0;
 }
 
+// Second byte of a CP949 two-byte character.
+bool IsCp949Trail(unsigned char c) { return (c >= 0x41 && c <= 0x5A) || (c >= 0x61 && c <= 0x7A) || (c >= 0x81 && c <= 0xFE); }
+
 #ifndef _WIN32
 // One converter per direction and thread; iconv_open is far too slow to call per string.
 class Converter {
@@ -81,7 +84,7 @@ std::string Cp949ToUtf8(std::string_view cp949) {
         }
         wchar_t w[2];
         int n = 0;
-        if (i + 1 < cp949.size())
+        if (i + 1 < cp949.size() && IsCp949Trail(static_cast<unsigned char>(cp949[i + 1])))
             n = MultiByteToWideChar(949, MB_ERR_INVALID_CHARS, cp949.data() + i, 2, w, 2);
         std::size_t used = 2;
         if (n != 1) {
@@ -95,12 +98,38 @@ std::string Cp949ToUtf8(std::string_view cp949) {
     }
     return out;
 #else
+    // Characters are converted one at a time: glibc's decoder consumes an unassigned pair and still reports an
+    // error, so a bulk conversion cannot tell how far it got.
     thread_local Converter conv("UTF-8", "CP949");
-    return Convert(conv, cp949, [](char*& in, std::size_t& left, std::string& out) {
-        out += "\xEF\xBF\xBD";
-        ++in;
-        --left;
-    });
+    std::string out;
+    out.reserve(cp949.size() * 3 / 2);
+    std::size_t i = 0;
+    while (i < cp949.size()) {
+        const unsigned char c = static_cast<unsigned char>(cp949[i]);
+        if (c < 0x80) {
+            out.push_back(static_cast<char>(c));
+            ++i;
+            continue;
+        }
+        const bool hasTrail = i + 1 < cp949.size() && IsCp949Trail(static_cast<unsigned char>(cp949[i + 1]));
+        if (c == 0x80 || c == 0xFF || !hasTrail || !conv.ok()) {
+            out += "\xEF\xBF\xBD";
+            ++i;
+            continue;
+        }
+        char pair[2] = {cp949[i], cp949[i + 1]};
+        char* in = pair;
+        std::size_t left = 2;
+        char buf[8];
+        char* o = buf;
+        std::size_t room = sizeof buf;
+        if (iconv(conv.get(), &in, &left, &o, &room) == static_cast<std::size_t>(-1) || left != 0)
+            out += "\xEF\xBF\xBD";
+        else
+            out.append(buf, static_cast<std::size_t>(o - buf));
+        i += 2;
+    }
+    return out;
 #endif
 }
 

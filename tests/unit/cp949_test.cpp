@@ -19,6 +19,10 @@ TEST(Cp949, BadInputGivesReplacementsNotCrashes) {
     EXPECT_EQ(Cp949ToUtf8("\xB0"), "\xEF\xBF\xBD") << "a lead byte at the end";
     EXPECT_EQ(Cp949ToUtf8("\xFF" "a"), "\xEF\xBF\xBD" "a");
     EXPECT_EQ(Cp949ToUtf8(std::string_view("a\0b", 3)), std::string("a\0b", 3));
+    // An unassigned pair, at the end and in the middle: one replacement, nothing after it lost.
+    EXPECT_EQ(Cp949ToUtf8("\xA2\xE8"), "\xEF\xBF\xBD");
+    EXPECT_EQ(Cp949ToUtf8("\xA2\xE8xy"), "\xEF\xBF\xBDxy");
+    EXPECT_EQ(Cp949ToUtf8("\xB0\x20"), "\xEF\xBF\xBD ") << "a lead byte before an invalid trail";
 }
 
 } // namespace
