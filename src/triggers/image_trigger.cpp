@@ -1,0 +1,1 @@
+#include "triggers/image_trigger.h"

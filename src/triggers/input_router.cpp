@@ -1,0 +1,1 @@
+#include "triggers/input_router.h"

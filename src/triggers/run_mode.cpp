@@ -1,0 +1,1 @@
+#include "triggers/run_mode.h"
