@@ -1,0 +1,144 @@
+#include "cli/cli.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "model/cp949.h"
+#include "model/library_file.h"
+
+namespace quillet {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Each test runs in a fresh temporary directory, since the commands read Quillet.ini from the current directory.
+class CliTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        old_ = fs::current_path();
+        dir_ = fs::temp_directory_path() / ("quillet-cli-" + std::to_string(::getpid()) + "-" +
+                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+        fs::current_path(dir_);
+    }
+    void TearDown() override {
+        fs::current_path(old_);
+        fs::remove_all(dir_);
+    }
+    int Run(std::vector<std::string> args) {
+        out_.str("");
+        err_.str("");
+        return cli::Run(args, out_, err_);
+    }
+    static void Write(const std::string& name, const std::string& bytes) {
+        std::ofstream(name, std::ios::binary) << bytes;
+    }
+    static std::string Read(const std::string& name) {
+        std::ifstream f(name, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(f), {});
+    }
+    static MacroLibrary SampleLibrary() {
+        MacroLibrary lib;
+        Macro a = MakeNewMacro("Greeting");
+        a.items.push_back(MakeKeyItem(0x41, ActionPress | ActionRelease | ActionHangul));
+        a.items.push_back(MakeStringItem(Utf8ToCp949("안녕\r\n")));
+        lib.push_back(a);
+        Macro b = MakeNewMacro("Caller");
+        b.items.push_back(MakeCallItem("Greeting", CallSequential));
+        lib.push_back(b);
+        return lib;
+    }
+
+    fs::path old_, dir_;
+    std::ostringstream out_, err_;
+};
+
+TEST_F(CliTest, DumpPrintsEveryMacroAsUtf8TextWithCrLf) {
+    ASSERT_TRUE(SaveMacroLibrary("lib.m", SampleLibrary()).ok);
+    EXPECT_EQ(Run({"dump", "lib.m"}), 0);
+    EXPECT_EQ(out_.str(), "매크로 이름: Greeting\r\n\r\n"
+                          "    (시작)\r\n"
+                          "    키보드 A key  \r\n"
+                          "    문자열 '안녕\r\n'\r\n"
+                          "매크로 이름: Caller\r\n\r\n"
+                          "    (시작)\r\n"
+                          "    매크로 순차 호출 'Greeting'\r\n");
+}
+
+TEST_F(CliTest, DumpHonoursTheImeOptionOfQuilletIni) {
+    ASSERT_TRUE(SaveMacroLibrary("lib.m", SampleLibrary()).ok);
+    Write("Quillet.ini", "[Property]\nmacroOptions=137\n");
+    EXPECT_EQ(Run({"dump", "lib.m"}), 0);
+    EXPECT_NE(out_.str().find("    키보드 A key  [한글] \r\n"), std::string::npos) << out_.str();
+}
+
+TEST_F(CliTest, UnreadableOrDamagedLibrariesExitWithTwo) {
+    EXPECT_EQ(Run({"dump", "missing.m"}), 2);
+    const std::string err = err_.str();
+    EXPECT_NE(err.find("missing.m"), std::string::npos);
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1);
+
+    std::string bytes = SerializeMacroLibrary(SampleLibrary());
+    Write("cut.m", bytes.substr(0, bytes.size() - 3));
+    EXPECT_EQ(Run({"dump", "cut.m"}), 2);
+    EXPECT_EQ(Run({"check", "cut.m"}), 2);
+    EXPECT_EQ(Run({"resave", "cut.m", "out.m"}), 2);
+    EXPECT_FALSE(fs::exists("out.m")) << "a damaged input must not produce an output";
+}
+
+TEST_F(CliTest, ResaveReproducesWellFormedFilesByteForByte) {
+    const std::string bytes = SerializeMacroLibrary(SampleLibrary());
+    Write("in.m", bytes);
+    EXPECT_EQ(Run({"resave", "in.m", "out.m"}), 0);
+    EXPECT_EQ(Read("out.m"), bytes);
+}
+
+TEST_F(CliTest, CheckListsEachProblemOnItsOwnLine) {
+    MacroLibrary lib = SampleLibrary();
+    EXPECT_EQ(Run({"check", (SaveMacroLibrary("good.m", lib), "good.m")}), 0);
+    EXPECT_EQ(out_.str(), "");
+
+    lib[1].items.push_back(MakeCallItem("Nobody", CallParallel));
+    lib[1].items.push_back(MakeCallItem("Caller", CallSequential));
+    lib[1].items.push_back(MakeLoopItem(LoopEnter, 1, 1, 3));
+    Macro dup = MakeNewMacro("Greeting");
+    lib.push_back(dup);
+    ASSERT_TRUE(SaveMacroLibrary("bad.m", lib).ok);
+    EXPECT_EQ(Run({"check", "bad.m"}), 1);
+    const std::string report = out_.str();
+    EXPECT_EQ(std::count(report.begin(), report.end(), '\n'), 4) << report;
+    EXPECT_NE(report.find("'Nobody', which does not exist"), std::string::npos);
+    EXPECT_NE(report.find("calls its own macro"), std::string::npos);
+    EXPECT_NE(report.find("do not open and close"), std::string::npos);
+    EXPECT_NE(report.find("same name as macro 1"), std::string::npos);
+}
+
+TEST_F(CliTest, SettingsPrintsTheTwentyFourKeysAndWritesOnlyWhenAsked) {
+    const std::string ini = "[Property]\ntitle=\"" + Utf8ToCp949(" 제목 ") + "\"\neventDelay=20\n";
+    Write("Quillet.ini", ini);
+    EXPECT_EQ(Run({"settings"}), 0);
+    const std::string text = out_.str();
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 24);
+    EXPECT_EQ(text.rfind("macroOptions=136\n", 0), 0u);
+    EXPECT_NE(text.find("title= 제목 \n"), std::string::npos);
+    EXPECT_NE(text.find("eventDelay=20\n"), std::string::npos);
+    EXPECT_EQ(Read("Quillet.ini"), ini) << "printing must not write";
+
+    EXPECT_EQ(Run({"settings", "--write"}), 0);
+    EXPECT_NE(Read("Quillet.ini").find("startTabSel=0"), std::string::npos);
+}
+
+TEST_F(CliTest, UnknownCommandsAndMissingArgumentsFail) {
+    EXPECT_EQ(Run({}), 2);
+    EXPECT_EQ(Run({"frobnicate"}), 2);
+    EXPECT_EQ(Run({"dump"}), 2);
+    EXPECT_EQ(Run({"resave", "a.m"}), 2);
+}
+
+} // namespace
+} // namespace quillet
