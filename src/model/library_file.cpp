@@ -60,7 +60,9 @@ struct Damage {
     std::size_t offset = 0;
 };
 
-std::string At(std::size_t offset) { return " at offset " + std::to_string(offset); }
+std::string At(std::size_t offset) {
+    return " at offset " + std::to_string(offset);
+}
 
 std::string ItemWhere(std::size_t item, std::size_t macro) {
     return "item " + std::to_string(item + 1) + " of macro " + std::to_string(macro + 1);
@@ -88,8 +90,8 @@ bool ReadItem(Reader& in, MacroItem& item, std::size_t itemIndex, std::size_t ma
             return false;
         }
         if (static_cast<std::size_t>(length) > in.left()) {
-            damage = {"text length " + std::to_string(length) + " of " + ItemWhere(itemIndex, macroIndex) + At(start + 8) +
-                          " is more than the " + std::to_string(in.left()) + " bytes left in the file",
+            damage = {"text length " + std::to_string(length) + " of " + ItemWhere(itemIndex, macroIndex) +
+                          At(start + 8) + " is more than the " + std::to_string(in.left()) + " bytes left in the file",
                       start + 8};
             return false;
         }
@@ -116,8 +118,8 @@ bool ReadMacro(Reader& in, Macro& macro, std::size_t macroIndex, int32_t macroCo
                           std::to_string(macroCount),
                       start};
         } else {
-            damage = {"file ends inside macro " + std::to_string(macroIndex + 1) + " of " +
-                          std::to_string(macroCount) + " (record" + At(start) + ")",
+            damage = {"file ends inside macro " + std::to_string(macroIndex + 1) + " of " + std::to_string(macroCount) +
+                          " (record" + At(start) + ")",
                       start};
         }
         return false;
@@ -146,8 +148,8 @@ bool ReadMacro(Reader& in, Macro& macro, std::size_t macroIndex, int32_t macroCo
     }
     // Each item needs at least its 24-byte record, so this bounds the vector by the file's size.
     if (static_cast<std::uint64_t>(itemCount) * kItemRecordSize > in.left()) {
-        damage = {"item count " + std::to_string(itemCount) + where + " is more than the " +
-                      std::to_string(in.left()) + " bytes left in the file can hold",
+        damage = {"item count " + std::to_string(itemCount) + where + " is more than the " + std::to_string(in.left()) +
+                      " bytes left in the file can hold",
                   countAt};
         return false;
     }
@@ -266,7 +268,9 @@ void WriteItem(Writer& out, const MacroItem& item) {
     }
 }
 
-std::string ErrnoText(int err) { return std::error_code(err, std::generic_category()).message(); }
+std::string ErrnoText(int err) {
+    return std::error_code(err, std::generic_category()).message();
+}
 
 // Forces the file's data to the disk before it replaces the old file.
 bool SyncFile(std::FILE* f) {
@@ -336,7 +340,9 @@ bool ReadWholeFile(const std::string& fileName, std::string& bytes, bool& tooLar
 
 } // namespace
 
-LoadResult ParseMacroLibrary(std::string_view bytes, MacroLibrary& library) { return Parse(bytes, library); }
+LoadResult ParseMacroLibrary(std::string_view bytes, MacroLibrary& library) {
+    return Parse(bytes, library);
+}
 
 LoadResult LoadMacroLibrary(const std::string& fileName, MacroLibrary& library) {
     std::string bytes;
@@ -352,8 +358,8 @@ LoadResult LoadMacroLibrary(const std::string& fileName, MacroLibrary& library) 
         library.clear();
         LoadResult result;
         result.status = LoadStatus::Damaged;
-        result.problem = fileName + " is larger than " + std::to_string(kMaxLibraryFileSize >> 20) +
-                         " MiB: not a macro library";
+        result.problem =
+            fileName + " is larger than " + std::to_string(kMaxLibraryFileSize >> 20) + " MiB: not a macro library";
         return result;
     }
     return Parse(bytes, library);

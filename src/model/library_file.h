@@ -18,8 +18,8 @@ enum class LoadStatus {
 
 struct LoadResult {
     LoadStatus status = LoadStatus::Ok;
-    std::string problem;      // for Damaged/Unopenable: what is wrong, in English, one line
-    int64_t offset = 0;       // for Damaged: byte offset at which the damage was found
+    std::string problem;        // for Damaged/Unopenable: what is wrong, in English, one line
+    int64_t offset = 0;         // for Damaged: byte offset at which the damage was found
     std::size_t macrosRead = 0; // whole macros read (for Damaged: those before the damage)
     bool ok() const { return status == LoadStatus::Ok; }
 };

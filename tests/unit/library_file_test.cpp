@@ -54,9 +54,8 @@ class TempDir {
 public:
     TempDir() {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        path_ = fs::temp_directory_path() /
-                ("quillet-libfile-" + std::string(info->test_suite_name()) + "-" + info->name() + "-" +
-                 std::to_string(static_cast<long long>(getpid())));
+        path_ = fs::temp_directory_path() / ("quillet-libfile-" + std::string(info->test_suite_name()) + "-" +
+                                             info->name() + "-" + std::to_string(static_cast<long long>(getpid())));
         fs::remove_all(path_);
         fs::create_directories(path_);
     }
