@@ -549,7 +549,7 @@ MacroLibrary DemoLibrary() {
     Macro hello = MakeNewMacro(greeting);
     hello.startKey = 0x74; // F5
     hello.items.push_back(MakeStringItem("Hello, Quillet! "));
-    hello.items.push_back(MakeStringItem(Utf8ToCp949("안녕하세요") + "\r\n"));
+    hello.items.push_back(MakeStringItem(Utf8ToCp949("안녕하세요")));
     hello.items.push_back(MakeKeyItem(0x0D, ActionPress | ActionRelease));
 
     Macro count = MakeNewMacro(counter);
