@@ -23,7 +23,9 @@ int32_t ClampToInt32(int64_t v) {
         std::clamp<int64_t>(v, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()));
 }
 
-bool IsMouseButton(int vk) { return vk == 1 || vk == 2 || vk == 4 || vk == 5 || vk == 6; }
+bool IsMouseButton(int vk) {
+    return vk == 1 || vk == 2 || vk == 4 || vk == 5 || vk == 6;
+}
 
 struct ButtonEvents {
     uint32_t down;
@@ -33,17 +35,24 @@ struct ButtonEvents {
 
 ButtonEvents ButtonOf(int vk) {
     switch (vk) {
-    case 1: return {MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_LEFTUP, 0};
-    case 2: return {MOUSEEVENTF_RIGHTDOWN, MOUSEEVENTF_RIGHTUP, 0};
-    case 4: return {MOUSEEVENTF_MIDDLEDOWN, MOUSEEVENTF_MIDDLEUP, 0};
-    case 5: return {MOUSEEVENTF_XDOWN, MOUSEEVENTF_XUP, XBUTTON1};
-    default: return {MOUSEEVENTF_XDOWN, MOUSEEVENTF_XUP, XBUTTON2};
+    case 1:
+        return {MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_LEFTUP, 0};
+    case 2:
+        return {MOUSEEVENTF_RIGHTDOWN, MOUSEEVENTF_RIGHTUP, 0};
+    case 4:
+        return {MOUSEEVENTF_MIDDLEDOWN, MOUSEEVENTF_MIDDLEUP, 0};
+    case 5:
+        return {MOUSEEVENTF_XDOWN, MOUSEEVENTF_XUP, XBUTTON1};
+    default:
+        return {MOUSEEVENTF_XDOWN, MOUSEEVENTF_XUP, XBUTTON2};
     }
 }
 
 // Keeps the running estimate far from the int64 limits; terms are at most 2^62 in size.
 constexpr int64_t kEstimateLimit = int64_t{1} << 61;
-int64_t SatEstimate(int64_t v) { return std::clamp(v, -kEstimateLimit, kEstimateLimit); }
+int64_t SatEstimate(int64_t v) {
+    return std::clamp(v, -kEstimateLimit, kEstimateLimit);
+}
 
 int64_t Estimate(const MacroLibrary& library, const Macro& macro, int32_t eventDelay, int32_t& counter) {
     if (counter < std::numeric_limits<int32_t>::max()) ++counter;
@@ -120,7 +129,9 @@ void Engine::ReleaseExclusive(Macro& m) {
     m.holdsExclusive = false;
 }
 
-void Engine::StartMacro(Macro& m, int32_t pos) { StartMacroWithOrigin(m, pos, std::nullopt, false); }
+void Engine::StartMacro(Macro& m, int32_t pos) {
+    StartMacroWithOrigin(m, pos, std::nullopt, false);
+}
 
 void Engine::StartMacroWithOrigin(Macro& m, int32_t pos, std::optional<Point> origin, bool moveMouse) {
     // A restart of a macro that holds the exclusive section gives the section up; otherwise the reset below would
@@ -209,7 +220,9 @@ void Engine::OnEditorTimer(Macro& copy, uint32_t& editorLastTick) {
     editorLastTick = now;
 }
 
-void Engine::StepMacro(Macro& m, int32_t elapsedMs) { (void)Step(m, elapsedMs); }
+void Engine::StepMacro(Macro& m, int32_t elapsedMs) {
+    (void)Step(m, elapsedMs);
+}
 
 Engine::StepResult Engine::Step(Macro& m, int32_t elapsedMs) {
     // Exclusive gate: another macro holds the section, so this one is frozen (nothing counts down).
@@ -220,18 +233,30 @@ Engine::StepResult Engine::Step(Macro& m, int32_t elapsedMs) {
 
     Outcome outcome = Outcome::Finished;
     switch (item.type) {
-    case ItemKey: outcome = StepKey(m, item); break;
-    case ItemMouse: outcome = StepMouse(m, item); break;
-    case ItemDelay: outcome = StepDelay(m, item, elapsedMs); break;
-    case ItemString:
-        outcome = typist_.StepString(item, m.itemProgress, sequenceNumber, settings_.hangulKeyboard)
-                      ? Outcome::Finished
-                      : Outcome::Pending;
+    case ItemKey:
+        outcome = StepKey(m, item);
         break;
-    case ItemCall: outcome = StepCall(m, item); break;
-    case ItemExclusive: outcome = StepExclusive(m, item); break;
-    case ItemLoop: outcome = StepLoop(m, item, old); break;
-    default: break; // the start item and unknown types are skipped
+    case ItemMouse:
+        outcome = StepMouse(m, item);
+        break;
+    case ItemDelay:
+        outcome = StepDelay(m, item, elapsedMs);
+        break;
+    case ItemString:
+        outcome = typist_.StepString(item, m.itemProgress, sequenceNumber, settings_.hangulKeyboard) ? Outcome::Finished
+                                                                                                     : Outcome::Pending;
+        break;
+    case ItemCall:
+        outcome = StepCall(m, item);
+        break;
+    case ItemExclusive:
+        outcome = StepExclusive(m, item);
+        break;
+    case ItemLoop:
+        outcome = StepLoop(m, item, old);
+        break;
+    default:
+        break; // the start item and unknown types are skipped
     }
     if (outcome == Outcome::Finished) m.runPos = old + 1;
 
@@ -312,19 +337,30 @@ Engine::Outcome Engine::StepMouse(Macro& m, const MacroItem& item) {
     if (second != 0) synth_.SendMouse(second, x, y, data);
 
     auto& held = m.heldInputs;
-    if ((flags & MOUSEEVENTF_LEFTDOWN) != 0) held[1] = 1;
-    else if ((flags & MOUSEEVENTF_LEFTUP) != 0) held[1] = 0;
-    else if ((flags & MOUSEEVENTF_RIGHTDOWN) != 0) held[2] = 1;
-    else if ((flags & MOUSEEVENTF_RIGHTUP) != 0) held[2] = 0;
-    else if ((flags & MOUSEEVENTF_MIDDLEDOWN) != 0) held[4] = 1;
-    else if ((flags & MOUSEEVENTF_MIDDLEUP) != 0) held[4] = 0;
-    else if ((flags & MOUSEEVENTF_WHEEL) != 0) held[data > 0 ? 10 : 11] = 1;
+    if ((flags & MOUSEEVENTF_LEFTDOWN) != 0)
+        held[1] = 1;
+    else if ((flags & MOUSEEVENTF_LEFTUP) != 0)
+        held[1] = 0;
+    else if ((flags & MOUSEEVENTF_RIGHTDOWN) != 0)
+        held[2] = 1;
+    else if ((flags & MOUSEEVENTF_RIGHTUP) != 0)
+        held[2] = 0;
+    else if ((flags & MOUSEEVENTF_MIDDLEDOWN) != 0)
+        held[4] = 1;
+    else if ((flags & MOUSEEVENTF_MIDDLEUP) != 0)
+        held[4] = 0;
+    else if ((flags & MOUSEEVENTF_WHEEL) != 0)
+        held[data > 0 ? 10 : 11] = 1;
     else if ((flags & MOUSEEVENTF_XDOWN) != 0) {
-        if ((data & XBUTTON2) != 0) held[6] = 1;
-        else if ((data & XBUTTON1) != 0) held[5] = 1;
+        if ((data & XBUTTON2) != 0)
+            held[6] = 1;
+        else if ((data & XBUTTON1) != 0)
+            held[5] = 1;
     } else if ((flags & MOUSEEVENTF_XUP) != 0) {
-        if ((data & XBUTTON2) != 0) held[6] = 0;
-        else if ((data & XBUTTON1) != 0) held[5] = 0;
+        if ((data & XBUTTON2) != 0)
+            held[6] = 0;
+        else if ((data & XBUTTON1) != 0)
+            held[5] = 0;
     }
     return Outcome::Finished;
 }
@@ -383,7 +419,8 @@ Engine::Outcome Engine::StepDelay(Macro& m, const MacroItem& item, int32_t elaps
             m.waitKey = 0;
             m.waitKeyPhase = WaitNone;
             return Outcome::Finished;
-        default: return Outcome::Pending;
+        default:
+            return Outcome::Pending;
         }
     }
     if (kind == DelayColor) {
@@ -398,7 +435,8 @@ Engine::Outcome Engine::StepDelay(Macro& m, const MacroItem& item, int32_t elaps
             m.waitColorPos = 0;
             m.waitColorPhase = WaitNone;
             return Outcome::Finished;
-        default: return Outcome::Pending;
+        default:
+            return Outcome::Pending;
         }
     }
     // Unknown kind: the macro stays on the item until it is stopped.
@@ -448,7 +486,9 @@ Engine::Outcome Engine::StepLoop(Macro& m, const MacroItem& item, int32_t pos) {
     const int kind = item.loopKind() & LoopKindMask;
     auto& counters = m.loopCounters;
     switch (kind) {
-    case LoopEnter: counters.push_back(item.loopStart()); return Outcome::Finished;
+    case LoopEnter:
+        counters.push_back(item.loopStart());
+        return Outcome::Finished;
     case LoopOutputKeys:
         // Without a counter (a run started inside a loop) there is nothing to output.
         if (!counters.empty()) typist_.TypeNumber(counters.back());
@@ -480,7 +520,8 @@ Engine::Outcome Engine::StepLoop(Macro& m, const MacroItem& item, int32_t pos) {
         m.runPos = body;
         return Outcome::Jumped;
     }
-    default: return Outcome::Finished; // kinds 4, 5, 6
+    default:
+        return Outcome::Finished; // kinds 4, 5, 6
     }
 }
 

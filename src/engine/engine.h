@@ -54,10 +54,10 @@ public:
     Engine& operator=(const Engine&) = delete;
 
     // --- Engine state ---
-    bool runMode = false;          // library macros are stepped only while set
-    int32_t exclusiveCount = 0;    // macros holding the exclusive section: 0 or 1
-    int32_t sequenceNumber = 0;    // next number typed for '$' (starts at the setting sequenceStart)
-    uint32_t lastTickTime = 0;     // clock value of the previous scheduler tick
+    bool runMode = false;       // library macros are stepped only while set
+    int32_t exclusiveCount = 0; // macros holding the exclusive section: 0 or 1
+    int32_t sequenceNumber = 0; // next number typed for '$' (starts at the setting sequenceStart)
+    uint32_t lastTickTime = 0;  // clock value of the previous scheduler tick
 
     // Entering run mode: the sequence number restarts, the flag is set, the exclusive section is free.
     void StartRunMode();
