@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <limits>
+#include <memory>
 #include <system_error>
 #include <utility>
 
@@ -26,32 +27,81 @@ namespace {
 // ---------------------------------------------------------------------------------------------------------------
 // Reading
 
-// A bounds-checked cursor over the file's bytes. Every read checks the bytes left first, so nothing is read past
-// the end and no count taken from the file is trusted before it has been compared with what the file can hold.
+// A bounds-checked reader over the file's bytes, either all in memory or read from an open file through a
+// fixed-size window (so a load never holds the whole file on top of the library it builds). left() is what the
+// file holds after the current position; every count taken from the file is compared with it before anything is
+// allocated, and every read first makes its bytes available with Need(), so nothing is read past the end.
 class Reader {
 public:
-    explicit Reader(std::string_view bytes) : bytes_(bytes) {}
+    static constexpr std::size_t kWindow = 64 * 1024; // larger than any fixed-size record
+
+    explicit Reader(std::string_view bytes) : window_(bytes), total_(bytes.size()) {}
+    Reader(std::FILE* file, std::size_t total) : file_(file), total_(total), buffer_(kWindow, '\0') {}
 
     std::size_t pos() const { return pos_; }
-    std::size_t left() const { return bytes_.size() - pos_; }
+    std::size_t left() const { return total_ - pos_; }
+    const std::string& error() const { return error_; }
 
-    // Callers check left() first.
+    // Makes the next n bytes (n <= kWindow, n <= left()) readable; false when the file does not deliver them.
+    bool Need(std::size_t n) {
+        if (window_.size() >= n) return true;
+        if (file_ == nullptr || n > left()) return false;
+        const std::size_t kept = window_.size();
+        std::copy(window_.begin(), window_.end(), buffer_.begin());
+        const std::size_t want = std::min(buffer_.size(), left()) - kept;
+        const std::size_t got = std::fread(buffer_.data() + kept, 1, want, file_);
+        window_ = std::string_view(buffer_.data(), kept + got);
+        if (got < want) NoteReadError();
+        return window_.size() >= n;
+    }
+    // The three below read bytes made available by Need().
     int32_t Int32() {
-        const auto* p = reinterpret_cast<const unsigned char*>(bytes_.data() + pos_);
-        pos_ += 4;
+        const auto* p = reinterpret_cast<const unsigned char*>(window_.data());
+        Advance(4);
         return static_cast<int32_t>(static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
                                     (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24));
     }
     std::string_view Bytes(std::size_t n) {
-        const std::string_view v = bytes_.substr(pos_, n);
-        pos_ += n;
+        const std::string_view v = window_.substr(0, n);
+        Advance(n);
         return v;
     }
-    void Skip(std::size_t n) { pos_ += n; }
+    void Skip(std::size_t n) { Advance(n); }
+
+    // Reads n bytes (n <= left()) of any length into out.
+    bool Text(std::size_t n, std::string& out) {
+        const std::size_t fromWindow = std::min(n, window_.size());
+        out.assign(window_.data(), fromWindow);
+        Advance(fromWindow);
+        if (fromWindow == n) return true;
+        if (file_ == nullptr) return false;
+        out.resize(n);
+        const std::size_t want = n - fromWindow;
+        const std::size_t got = std::fread(out.data() + fromWindow, 1, want, file_);
+        pos_ += got;
+        if (got < want) {
+            NoteReadError();
+            return false;
+        }
+        return true;
+    }
 
 private:
-    std::string_view bytes_;
+    void Advance(std::size_t n) {
+        window_.remove_prefix(n);
+        pos_ += n;
+    }
+    void NoteReadError() {
+        error_ = std::ferror(file_) ? std::error_code(errno, std::generic_category()).message()
+                                    : "the file is shorter than when it was opened";
+    }
+
+    std::FILE* file_ = nullptr;
+    std::string_view window_; // the readable bytes from pos_ on
     std::size_t pos_ = 0;
+    std::size_t total_ = 0;
+    std::string buffer_;
+    std::string error_;
 };
 
 // Why parsing stopped; empty when it did not.
@@ -68,6 +118,16 @@ std::string ItemWhere(std::size_t item, std::size_t macro) {
     return "item " + std::to_string(item + 1) + " of macro " + std::to_string(macro + 1);
 }
 
+bool ReadFailed(const Reader& in, Damage& damage) {
+    damage = {"cannot read the file" + At(in.pos()) + ": " + in.error(), in.pos()};
+    return false;
+}
+
+// Makes n bytes readable, which fails only when reading the file fails.
+bool Fetch(Reader& in, std::size_t n, Damage& damage) {
+    return in.Need(n) || ReadFailed(in, damage);
+}
+
 // Reads one item record and its owned data. Returns false with damage set when the file cannot hold it.
 bool ReadItem(Reader& in, MacroItem& item, std::size_t itemIndex, std::size_t macroIndex, Damage& damage) {
     const std::size_t start = in.pos();
@@ -75,6 +135,7 @@ bool ReadItem(Reader& in, MacroItem& item, std::size_t itemIndex, std::size_t ma
         damage = {"file ends inside " + ItemWhere(itemIndex, macroIndex) + " (record" + At(start) + ")", start};
         return false;
     }
+    if (!Fetch(in, kItemRecordSize, damage)) return false;
     item.type = in.Int32();
     in.Skip(4); // reserved
     for (int32_t& p : item.param) p = in.Int32();
@@ -95,7 +156,7 @@ bool ReadItem(Reader& in, MacroItem& item, std::size_t itemIndex, std::size_t ma
                       start + 8};
             return false;
         }
-        item.buffer().assign(in.Bytes(static_cast<std::size_t>(length)));
+        if (!in.Text(static_cast<std::size_t>(length), item.buffer())) return ReadFailed(in, damage);
     } else if (item.type == ItemCall) {
         item.param[0] = item.param[1] = 0; // buffer slot
         if (in.left() < kCalledNameSize) {
@@ -103,6 +164,7 @@ bool ReadItem(Reader& in, MacroItem& item, std::size_t itemIndex, std::size_t ma
                       in.pos()};
             return false;
         }
+        if (!Fetch(in, kCalledNameSize, damage)) return false;
         item.buffer() = CutName(in.Bytes(kCalledNameSize));
     }
     return true;
@@ -124,6 +186,7 @@ bool ReadMacro(Reader& in, Macro& macro, std::size_t macroIndex, int32_t macroCo
         }
         return false;
     }
+    if (!Fetch(in, kMacroRecordSize, damage)) return false;
     macro.name = CutName(in.Bytes(kNameBufferSize));
     macro.startKey = in.Int32();
     macro.stopKey = in.Int32();
@@ -160,13 +223,14 @@ bool ReadMacro(Reader& in, Macro& macro, std::size_t macroIndex, int32_t macroCo
     return true;
 }
 
-LoadResult Parse(std::string_view bytes, MacroLibrary& library) {
+LoadResult Parse(Reader& in, MacroLibrary& library) {
     LoadResult result;
     library.clear();
-    Reader in(bytes);
-    if (in.left() < 4) {
+    if (in.left() < 4 || !in.Need(4)) {
         result.status = LoadStatus::Damaged;
-        result.problem = bytes.empty() ? "file is empty: no macro count" : "file ends inside the macro count";
+        result.problem = in.left() == 0  ? "file is empty: no macro count"
+                         : in.left() < 4 ? "file ends inside the macro count"
+                                         : "cannot read the file: " + in.error();
         return result;
     }
     const int32_t macroCount = in.Int32();
@@ -300,59 +364,52 @@ int ProcessId() {
 #endif
 }
 
-// Reads the whole file, at most kMaxLibraryFileSize bytes. Returns false when it cannot be opened or read.
-bool ReadWholeFile(const std::string& fileName, std::string& bytes, bool& tooLarge, std::string& problem) {
-    tooLarge = false;
-    std::FILE* f = std::fopen(fileName.c_str(), "rb");
-    if (f == nullptr) {
-        problem = "cannot open " + fileName + ": " + ErrnoText(errno);
-        return false;
-    }
-    std::error_code ec;
-    const std::uintmax_t size = fs::file_size(fileName, ec);
-    if (!ec && size > kMaxLibraryFileSize) {
-        std::fclose(f);
-        tooLarge = true;
-        return true;
-    }
-    if (!ec) bytes.reserve(static_cast<std::size_t>(size));
+// Reads what is left of a file that has no size (a pipe, a device), at most kMaxLibraryFileSize bytes.
+bool ReadUnsized(std::FILE* f, std::string& bytes, bool& tooLarge) {
     char chunk[64 * 1024];
-    bool ok = true;
     for (;;) {
         const std::size_t n = std::fread(chunk, 1, sizeof chunk, f);
         if (bytes.size() + n > kMaxLibraryFileSize) {
-            tooLarge = true; // a file that grows while we read, or a device without a size
-            break;
+            tooLarge = true;
+            bytes.clear();
+            return true;
         }
         bytes.append(chunk, n);
-        if (n < sizeof chunk) {
-            if (std::ferror(f)) {
-                problem = "cannot read " + fileName + ": " + ErrnoText(errno);
-                ok = false;
-            }
-            break;
-        }
+        if (n < sizeof chunk) return !std::ferror(f);
     }
-    std::fclose(f);
-    if (tooLarge) bytes.clear();
-    return ok;
+}
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+LoadResult Unopenable(std::string problem) {
+    LoadResult result;
+    result.status = LoadStatus::Unopenable;
+    result.problem = std::move(problem);
+    return result;
 }
 
 } // namespace
 
 LoadResult ParseMacroLibrary(std::string_view bytes, MacroLibrary& library) {
-    return Parse(bytes, library);
+    Reader in(bytes);
+    return Parse(in, library);
 }
 
+// A regular file is parsed through the reader's fixed window, so the load needs the library's memory plus 64 KiB;
+// anything else is read whole first (bounded by kMaxLibraryFileSize).
 LoadResult LoadMacroLibrary(const std::string& fileName, MacroLibrary& library) {
+    const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(fileName.c_str(), "rb"));
+    if (!file) return Unopenable("cannot open " + fileName + ": " + ErrnoText(errno));
+    std::error_code ec;
+    const std::uintmax_t size = fs::file_size(fileName, ec);
+    bool tooLarge = !ec && size > kMaxLibraryFileSize;
     std::string bytes;
-    bool tooLarge = false;
-    std::string problem;
-    if (!ReadWholeFile(fileName, bytes, tooLarge, problem)) {
-        LoadResult result;
-        result.status = LoadStatus::Unopenable;
-        result.problem = std::move(problem);
-        return result;
+    if (!tooLarge && ec) {
+        if (!ReadUnsized(file.get(), bytes, tooLarge)) {
+            return Unopenable("cannot read " + fileName + ": " + ErrnoText(errno));
+        }
     }
     if (tooLarge) {
         library.clear();
@@ -362,7 +419,14 @@ LoadResult LoadMacroLibrary(const std::string& fileName, MacroLibrary& library) 
             fileName + " is larger than " + std::to_string(kMaxLibraryFileSize >> 20) + " MiB: not a macro library";
         return result;
     }
-    return Parse(bytes, library);
+    if (ec) return ParseMacroLibrary(bytes, library);
+
+    Reader in(file.get(), static_cast<std::size_t>(size));
+    // A file that opens but cannot be read at all leaves the library as it was, like one that cannot be opened.
+    if (size > 0 && !in.Need(static_cast<std::size_t>(std::min<std::uintmax_t>(size, Reader::kWindow)))) {
+        return Unopenable("cannot read " + fileName + ": " + in.error());
+    }
+    return Parse(in, library);
 }
 
 std::string SerializeMacroLibrary(const MacroLibrary& library) {

@@ -44,11 +44,14 @@ inline constexpr std::uint64_t kMaxLibraryFileSize = std::uint64_t{1} << 30;
 // ends inside a record; bytes after the last macro (a foreign file). The first damage found ends the load; problem
 // names it and its offset, offset and macrosRead are set. A Damaged library may be empty: it is never passed off as
 // a successfully loaded empty library, so the caller decides what to show and whether to keep the file's name.
+// A macroCount larger than the file can hold is reported where the macros run out, so a cut file keeps every whole
+// macro it still has; with bytes after the last macro, every macro is kept.
 // A name, path or called name without a NUL in its 256 bytes is cut at 255 bytes; that is not damage.
 //
-// Memory: every allocation is bounded by the bytes that back it in the file, so the parsed library takes at most
-// about 2x the file size (items are 24 bytes stored, 48 in memory), and LoadMacroLibrary holds the file's bytes
-// once on top of that while parsing.
+// Memory: no allocation is made before the bytes that back it have been found in the file, so the library takes at
+// most about 2x the file size (items are 24 bytes stored, 48 in memory). LoadMacroLibrary reads a regular file
+// through a 64 KiB window, so a load needs the library's own memory plus that window; a file without a size (a
+// pipe) is read whole first, up to kMaxLibraryFileSize.
 LoadResult LoadMacroLibrary(const std::string& fileName, MacroLibrary& library);
 // The same on bytes in memory (never Unopenable).
 LoadResult ParseMacroLibrary(std::string_view bytes, MacroLibrary& library);

@@ -348,14 +348,6 @@ TEST(LibraryFileDamage, EveryKindOfLieIsReportedWithTheWholeMacrosBeforeIt) {
     }
 }
 
-TEST(LibraryFileDamage, ItemCountCheckUsesTheBytesLeftNotTheFileSize) {
-    // Item count 2 fits in the file as a whole but not in what follows the count: a cut file, not a valid one.
-    std::string bytes = SerializeMacroLibrary({MakeNewMacro("m")});
-    PutInt32(bytes, 4 + 564, 2);
-    MacroLibrary lib;
-    EXPECT_EQ(ParseMacroLibrary(bytes, lib).status, LoadStatus::Damaged);
-}
-
 TEST(LibraryFileDamage, LoadFromDiskReportsUnopenableAndDamage) {
     TempDir dir;
     MacroLibrary lib{MakeNewMacro("kept")};
@@ -373,6 +365,38 @@ TEST(LibraryFileDamage, LoadFromDiskReportsUnopenableAndDamage) {
     r = LoadMacroLibrary((dir / "foreign.m").string(), lib);
     EXPECT_EQ(r.status, LoadStatus::Damaged);
     EXPECT_TRUE(lib.empty());
+}
+
+TEST(LibraryFileDamage, FileReaderAgreesWithTheMemoryReader) {
+    // Large enough for records and texts to straddle the file reader's 64 KiB window.
+    MacroLibrary lib;
+    for (int m = 0; m < 120; ++m) {
+        Macro macro = MakeNewMacro("M" + std::to_string(m));
+        for (int i = 0; i < 20; ++i) {
+            macro.items.push_back(MakeStringItem(std::string(static_cast<std::size_t>((m * 37 + i) % 300), 's')));
+            macro.items.push_back(MakeCallItem("M0", CallParallel));
+        }
+        if (m == 50) macro.items.push_back(MakeStringItem(std::string(150000, 'L')));
+        lib.push_back(std::move(macro));
+    }
+    const std::string bytes = SerializeMacroLibrary(lib);
+    ASSERT_GT(bytes.size(), 5u * 65536);
+    TempDir dir;
+    const fs::path file = dir / "big.m";
+    for (std::size_t cut : {bytes.size(), bytes.size() - 1, bytes.size() / 2, std::size_t{65536 + 3},
+                            std::size_t{2 * 65536 - 10}, std::size_t{4 + 568 + 100}}) {
+        SCOPED_TRACE(cut);
+        const std::string part = bytes.substr(0, cut);
+        WriteFile(file, part);
+        MacroLibrary fromFile, fromMemory;
+        const LoadResult a = LoadMacroLibrary(file.string(), fromFile);
+        const LoadResult b = ParseMacroLibrary(part, fromMemory);
+        EXPECT_EQ(a.status, cut == bytes.size() ? LoadStatus::Ok : LoadStatus::Damaged);
+        EXPECT_EQ(a.status, b.status);
+        EXPECT_EQ(a.offset, b.offset);
+        EXPECT_EQ(a.problem, b.problem);
+        ExpectSameLibrary(fromFile, fromMemory);
+    }
 }
 
 // ---------------------------------------------------------------------------------------------------------------
