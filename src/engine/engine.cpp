@@ -218,6 +218,9 @@ void Engine::OnEditorTimer(Macro& copy, uint32_t& editorLastTick) {
     const uint32_t now = clock_.NowMs();
     StepMacro(copy, static_cast<int32_t>(now - editorLastTick));
     editorLastTick = now;
+    // A test run that ends by itself inside an exclusive section gives it up; otherwise every macro and the next
+    // test run would stay frozen.
+    if (!IsRunning(copy)) ReleaseExclusive(copy);
 }
 
 void Engine::StepMacro(Macro& m, int32_t elapsedMs) {

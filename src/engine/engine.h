@@ -85,6 +85,7 @@ public:
     // passes are counted. lastTickTime is updated in every mode.
     void OnMacroTimer();
     // The editor's tick for its working copy: one step when it runs, timed against the editor's own last tick.
+    // A run that ends by itself inside an exclusive section gives the section up (held keys stay as they are).
     void OnEditorTimer(Macro& copy, uint32_t& editorLastTick);
 
     // --- Waits served from outside ---

@@ -325,6 +325,17 @@ TEST_F(EngineTest, EditorTickStepsItsCopyOnItsOwnTimeWithoutPasses) {
     EXPECT_EQ(copy.passCount, 0);
     engine.OnEditorTimer(copy, editorLast);
     EXPECT_THAT(fake.events(), ElementsAreArray(StrokesAt({{'A', tickNo}})));
+
+    // A run that ends by itself inside an exclusive section gives it up, but keeps its keys down.
+    settings.macroOptions = OptionReleaseHeldOnStop;
+    copy.items = {MacroItem{}, MakeExclusiveItem(true), MakeKeyItem('S', ActionPress)};
+    engine.StartMacro(copy, 1);
+    fake.ClearEvents();
+    for (int i = 0; i < 3; ++i) engine.OnEditorTimer(copy, editorLast);
+    EXPECT_FALSE(IsRunning(copy));
+    EXPECT_EQ(engine.exclusiveCount, 0);
+    EXPECT_FALSE(copy.holdsExclusive);
+    EXPECT_EQ(fake.KeyEvents().size(), 1u);
 }
 
 // --- Run-time estimate ------------------------------------------------------------------------------------------
