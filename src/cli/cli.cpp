@@ -1,5 +1,7 @@
 #include "cli/cli.h"
 
+#include "cli/play.h"
+
 #include <map>
 #include <ostream>
 #include <string_view>
@@ -23,7 +25,9 @@ const char* const kUsage =
     "  dump LIBRARY             print every macro as text\n"
     "  resave IN OUT            load IN and save it as OUT\n"
     "  check LIBRARY            list problems of the library (exit 1 when there are some)\n"
-    "  settings [--write]       print the settings of Quillet.ini (and write them back)\n";
+    "  settings [--write]       print the settings of Quillet.ini (and write them back)\n"
+    "  play LIBRARY NAME [--dry-run] [options]\n"
+    "                           run one macro (--dry-run: print what it would send; see play --help)\n";
 
 // Settings of Quillet.ini in the current directory (loaded on construction); never written unless asked.
 struct Settings {
@@ -139,6 +143,11 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     if (command == "resave") return Resave(args, out, err);
     if (command == "check") return Check(args, out, err);
     if (command == "settings") return SettingsCommand(args, out, err);
+    if (command == "play") {
+        const auto options = ParsePlayOptions(args, err);
+        if (!options) return kExitFailure;
+        return options->dryRun ? PlayDryRun(*options, out, err) : PlayReal(*options, out, err);
+    }
     if (command == "help" || command == "--help" || command == "-h") {
         out << kUsage;
         return kExitOk;

@@ -133,6 +133,40 @@ TEST_F(CliTest, SettingsPrintsTheTwentyFourKeysAndWritesOnlyWhenAsked) {
     EXPECT_NE(Read("Quillet.ini").find("startTabSel=0"), std::string::npos);
 }
 
+TEST_F(CliTest, PlayDryRunPrintsEveryEventWithItsTick) {
+    MacroLibrary lib;
+    Macro m = MakeNewMacro("Play");
+    m.items.push_back(MakeStringItem("aB"));
+    m.items.push_back(MakeMouseItem(0, 0, MouseMove | MouseAbsolute | MouseLeftDown | MouseLeftUp));
+    m.items.push_back(MakeCallItem("Helper", CallSequential));
+    lib.push_back(m);
+    Macro helper = MakeNewMacro("Helper");
+    helper.items.push_back(MakeKeyItem(0x0D, ActionPress));
+    lib.push_back(helper);
+    ASSERT_TRUE(SaveMacroLibrary("play.m", lib).ok);
+
+    EXPECT_EQ(Run({"play", "play.m", "Play", "--dry-run", "--no-ime", "--screen", "1920x1080"}), 0);
+    EXPECT_EQ(out_.str(), "1 key 0x41 down scan=0x1E flags=1\n"
+                          "1 key 0x41 up scan=0x1E flags=3\n"
+                          "2 key 0xA0 down scan=0x2A flags=1\n"
+                          "2 key 0x42 down scan=0x30 flags=1\n"
+                          "2 key 0x42 up scan=0x30 flags=3\n"
+                          "2 key 0xA0 up scan=0x2A flags=3\n"
+                          "3 log Play:     문자열 'aB'\n"
+                          "4 mouse flags=0x8003 x=-17 y=-30 data=0\n"
+                          "4 mouse flags=0x0004 x=-17 y=-30 data=0\n"
+                          "4 log Play:     마우스 절대위치(0, 0) 왼버튼_클릭 \n"
+                          "5 key 0x0D down scan=0x1C flags=0\n"
+                          "5 log Helper:     키보드 ENTER key 누르기 \n"
+                          "6 log Play:     매크로 순차 호출 'Helper'\n"
+                          "6 end\n");
+
+    EXPECT_EQ(Run({"play", "play.m", "Play", "--dry-run", "--ticks", "2"}), 0);
+    EXPECT_EQ(out_.str().substr(out_.str().rfind('\n', out_.str().size() - 2) + 1), "2 limit\n");
+    EXPECT_EQ(Run({"play", "play.m", "Nobody", "--dry-run"}), 2);
+    EXPECT_EQ(Run({"play", "play.m", "Play", "--dry-run", "--hangul-keyboard", "7"}), 2);
+}
+
 TEST_F(CliTest, UnknownCommandsAndMissingArgumentsFail) {
     EXPECT_EQ(Run({}), 2);
     EXPECT_EQ(Run({"frobnicate"}), 2);
