@@ -114,7 +114,8 @@ void InputRouter::DispatchKeyboard(const InputEvent& e) {
         if (e.code == settings_.keyMacroRecord && e.isPress)
             openRecorder->ToggleRecording(!openRecorder->IsRecording());
         // Checked after the toggle, so the press that starts a recording is its first item.
-        if (openRecorder->IsRecording() && e.code != 0 && (settings_.recOptions & 0x1))
+        // (The toggle may have made the dialog close itself.)
+        if (openRecorder && openRecorder->IsRecording() && e.code != 0 && (settings_.recOptions & RecKeys))
             openRecorder->RecordKeyEvent(e.code, e.scan, RecordedKeyAction(e.isPress, ime_));
     } else if (mainWindow) {
         mainWindow->OnMainInputEvent(e.code, e.isPress);

@@ -321,15 +321,6 @@ TEST_F(InputRouterTest, RecorderRecordKey) {
     EXPECT_THAT(Route(KeyRecord(0x7A, platform::WM_KEYUP)), IsEmpty());
 }
 
-TEST_F(InputRouterTest, ScopedConsumerPublishesForItsLifetime) {
-    {
-        ScopedConsumer<EditorInputConsumer> open(router.openMacroEditor, &c);
-        EXPECT_THAT(Route(KeyRecord(0x41, platform::WM_KEYDOWN)), ElementsAre("editor 65 down"));
-    }
-    EXPECT_EQ(router.openMacroEditor, nullptr);
-    EXPECT_THAT(Route(KeyRecord(0x41, platform::WM_KEYDOWN)), ElementsAre("main 65 down"));
-}
-
 // --- Status window ---
 
 TEST_F(InputRouterTest, StatusWindowSeesEveryEventWhoeverConsumesIt) {
