@@ -1,1 +1,124 @@
+// Run and edit mode of the main window and the start/stop conditions of the macros: hotkeys per input event, clock
+// windows and colours (and, through ImageTrigger, images) polled by the main window's timers, and what the window
+// shows of it (the running lines, the tray balloon and blinking, the colour markers).
 #pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/engine.h"
+#include "engine/mm_timer.h"
+#include "model/macro.h"
+#include "model/settings.h"
+#include "platform/platform.h"
+#include "triggers/image_trigger.h"
+#include "triggers/run_view.h"
+
+namespace quillet {
+
+// macroOptions bits read and written here.
+inline constexpr int32_t OptionRunModeOn = 0x2;        // run mode was on; restored at the next start
+inline constexpr int32_t OptionTrayBlink = 0x80;       // blink the tray icon and show balloons
+inline constexpr int32_t OptionMarkColors = 0x100;     // mark the colour positions on the screen
+inline constexpr int32_t OptionStartSelected = 0x200;  // entering run mode starts the macro selected in the list
+
+// The main window's timers. The GUI creates them at the end of its initialisation and calls OnWindowTimer(id).
+inline constexpr int kTimerRunningDisplay = 1000; // 33 ms: RefreshRunningDisplay
+inline constexpr int kTimerTray = 1001;           // 500 ms: UpdateTrayBlink, DrawColorMarkers
+inline constexpr int kTimerClock = 1002;          // 100 ms: EvaluateClockTriggers
+inline constexpr int kTimerColor = 1003;          // colorDelay: EvaluateColorTriggers, EvaluateImageTriggers
+struct WindowTimerSpec {
+    int id;
+    uint32_t periodMs; // 0 for kTimerColor: its period is the setting colorDelay (see ColorTimerPeriod)
+};
+inline constexpr std::array<WindowTimerSpec, 4> kWindowTimers = {
+    {{kTimerRunningDisplay, 33}, {kTimerTray, 500}, {kTimerClock, 100}, {kTimerColor, 0}}};
+
+// Balloon of the running macros.
+inline constexpr int kBalloonTimeoutMs = 1000;
+inline constexpr std::size_t kBalloonTextMax = 255; // the balloon's 256-byte text field
+inline constexpr std::size_t kRunListLineMax = 256;
+// A colour marker is the rectangle from (x - 4, y - 4) to (x + 4, y + 4), right and bottom exclusive.
+inline constexpr int32_t kMarkerHalf = 4;
+inline constexpr uint32_t kMarkerStartColor = 0x0000FF; // red
+inline constexpr uint32_t kMarkerStopColor = 0xFF0000;  // blue
+
+// The key event code of a decoded event: key code in bits 0..7, the release bit 16, and the Ctrl/Alt/Shift bits
+// 17..19 as the keys are down now (left or right).
+int32_t MakeKeyEventCode(int code, bool isPress, platform::InputOutput& io);
+
+// The colour rule of the start and stop conditions: each of red, green and blue of pixel within tolerance of the
+// colour's channel, bounds included. An unreadable pixel (CLR_INVALID) counts as white.
+bool ColorConditionMatches(uint32_t pixel, int32_t color, int32_t tolerance);
+
+// The clock value a window compares in a time form (3: seconds of the day, 2: of the hour, 1: of the minute, 0: 0)
+// and the window rule, which wraps when startTime is not below stopTime (equal bounds: always inside).
+int32_t ClockValue(int form, const platform::LocalTime& t);
+bool InClockWindow(int32_t startTime, int32_t stopTime, int32_t v);
+
+class RunModeController {
+public:
+    // engineTimer is the main window's scheduler timer (CMmtMacros); image evaluates the image conditions.
+    RunModeController(Engine& engine, CAppIni& settings, platform::InputOutput& io, platform::Screen& screen,
+                      platform::Clock& clock, CMmTimer& engineTimer, ImageTrigger& image, RunView& view);
+    RunModeController(const RunModeController&) = delete;
+    RunModeController& operator=(const RunModeController&) = delete;
+
+    // Start-up, once the library is loaded and the edit list filled: the radios from macroOptions bit 0x2, the
+    // edit-mode display, then EnterRunMode (which enters run mode only when that bit was set).
+    void Initialise();
+    // The radio buttons: check the clicked one, then enter or leave run mode.
+    void OnRunRadio();
+    void OnEditRadio();
+    // The main window is destroyed: in run mode every macro is stopped and the engine timer stopped; bit 0x2 stays
+    // set so that the next start returns to run mode.
+    void OnMainWindowDestroyed();
+
+    void EnterRunMode();
+    void LeaveRunMode();
+
+    // The main window's share of a decoded input event: the run/edit toggle key, then the hotkeys and key waits.
+    void OnMainInputEvent(int code, bool isPress);
+    void EvaluateHotkeys(int32_t keyEventCode);
+
+    // Timer work.
+    void OnWindowTimer(int id);
+    void EvaluateClockTriggers();
+    void EvaluateColorTriggers(); // with the colour waits
+    void RefreshRunningDisplay();
+    void UpdateTrayBlink();
+    void DrawColorMarkers();
+    // Period of window timer 1003: the setting colorDelay, at least 1 ms.
+    uint32_t ColorTimerPeriod() const;
+
+    bool runMode() const { return engine_.runMode; }
+    bool runRadioChecked() const { return runRadio_; }
+    int trayBlinkCount() const { return trayBlinkCount_; }
+    uint32_t balloonMask() const { return balloonMask_; }
+
+private:
+    void SetRadios(bool run);
+    void ShowEditState();
+
+    Engine& engine_;
+    MacroLibrary& library_;
+    CAppIni& settings_;
+    platform::InputOutput& io_;
+    platform::Screen& screen_;
+    platform::Clock& clock_;
+    CMmTimer& engineTimer_;
+    ImageTrigger& image_;
+    RunView& view_;
+
+    bool runRadio_ = false; // radio 1014 checked (1015 otherwise)
+    int trayBlinkCount_ = 0;
+    uint32_t balloonMask_ = 0;
+    bool trayShowsRun_ = false; // the tray shows the run-mode icon or tooltip
+    std::vector<bool> running_; // reused by RefreshRunningDisplay
+    std::string idleTooltip_;
+    std::string runTooltip_;
+};
+
+} // namespace quillet

@@ -1,1 +1,572 @@
-// placeholder
+// Run and edit mode, hotkeys, the toggle key, clock windows, colour conditions, waits and the running display.
+#include <string>
+#include <vector>
+
+#include "model/cp949.h"
+#include "model/item_text.h"
+#include "trigger_fixture.h"
+
+namespace quillet::triggertest {
+namespace {
+
+using ::testing::ElementsAre;
+
+constexpr int kF12 = 123;
+constexpr uint8_t kLCtrl = 0xA2, kRCtrl = 0xA3, kLAlt = 0xA4, kRShift = 0xA1;
+
+// --- Key event codes and hotkeys -------------------------------------------------------------------------------------
+
+TEST_F(TriggerTest, KeyEventCodeSamplesEitherModifierKeyNow) {
+    EXPECT_EQ(MakeKeyEventCode('A', true, fake), 'A');
+    EXPECT_EQ(MakeKeyEventCode('A', false, fake), 'A' | KeyRelease);
+    fake.SetKeyDown(kRCtrl, true);
+    fake.SetKeyDown(kLAlt, true);
+    fake.SetKeyDown(kRShift, true);
+    EXPECT_EQ(MakeKeyEventCode(0x1A5, true, fake), 0xA5 | KeyCtrl | KeyAlt | KeyShift);
+}
+
+TEST_F(TriggerTest, HotkeyModifierRule) {
+    const std::size_t loose = Add("loose", FlagStartKey);
+    M(loose).startKey = 'A';
+    const std::size_t exact = Add("exact", FlagStartKey);
+    M(exact).startKey = 'B' | KeyExactModifiers | KeyCtrl;
+    EnterRun();
+
+    // Without bit 20 any modifiers are accepted.
+    fake.SetKeyDown(kLAlt, true);
+    fake.SetKeyDown(kRShift, true);
+    Press('A');
+    EXPECT_TRUE(Running(loose));
+
+    // With bit 20 exactly the stored modifiers: Ctrl alone, left or right.
+    Press('B');
+    EXPECT_FALSE(Running(exact)) << "Alt and Shift held as well";
+    fake.SetKeyDown(kLAlt, false);
+    fake.SetKeyDown(kRShift, false);
+    Press('B');
+    EXPECT_FALSE(Running(exact)) << "no Ctrl";
+    fake.SetKeyDown(kRCtrl, true);
+    Press('B');
+    EXPECT_TRUE(Running(exact));
+}
+
+TEST_F(TriggerTest, ReleaseHotkeysFireOnReleaseOnly) {
+    const std::size_t m = Add("m", FlagStartKey | FlagStopKey);
+    M(m).startKey = 'S' | KeyRelease;
+    M(m).stopKey = 'T' | KeyRelease;
+    EnterRun();
+    Press('S');
+    EXPECT_FALSE(Running(m));
+    Release('S');
+    EXPECT_TRUE(Running(m));
+    Press('T');
+    EXPECT_TRUE(Running(m));
+    Release('T');
+    EXPECT_FALSE(Running(m));
+}
+
+TEST_F(TriggerTest, OneKeyAsStartAndStopAlternatesAndEveryRepeatCounts) {
+    const std::size_t m = Add("toggle", FlagStartKey | FlagStopKey);
+    M(m).startKey = M(m).stopKey = 'Q';
+    const std::size_t stopOnly = Add("stop only", FlagStopKey);
+    M(stopOnly).stopKey = 'Q';
+    EnterRun();
+    // Auto-repeat: presses without a release in between.
+    std::vector<bool> states;
+    for (int i = 0; i < 4; ++i) {
+        Press('Q');
+        states.push_back(Running(m));
+    }
+    EXPECT_THAT(states, ElementsAre(true, false, true, false));
+    EXPECT_FALSE(Running(stopOnly)) << "a stop key never starts";
+
+    // A start-only key restarts a macro that ended in between.
+    const std::size_t again = Add("again", FlagStartKey, true);
+    M(again).startKey = 'R';
+    Press('R');
+    EngineTick();
+    EXPECT_FALSE(Running(again));
+    Press('R');
+    EXPECT_TRUE(Running(again));
+}
+
+TEST_F(TriggerTest, HotkeysDoNothingInEditMode) {
+    const std::size_t m = Add("m", FlagStartKey);
+    M(m).startKey = 'A';
+    Press('A');
+    EXPECT_FALSE(Running(m));
+}
+
+// --- The run/edit toggle key -----------------------------------------------------------------------------------------
+
+TEST_F(TriggerTest, ToggleKeySwitchesModesAndIsMatchedAfterwards) {
+    const std::size_t onF12 = Add("on F12", FlagStartKey);
+    M(onF12).startKey = kF12;
+    const std::size_t other = Add("other", FlagAutoStart);
+
+    // From edit mode, with modifiers held (they are not looked at).
+    fake.SetKeyDown(kLCtrl, true);
+    Press(kF12);
+    EXPECT_TRUE(run.runMode());
+    EXPECT_TRUE(view.radioRun);
+    EXPECT_TRUE(run.runRadioChecked());
+    EXPECT_NE(settings.macroOptions & OptionRunModeOn, 0);
+    EXPECT_TRUE(Running(onF12)) << "the toggle event itself starts a macro after entering run mode";
+    EXPECT_TRUE(Running(other));
+
+    Release(kF12); // a release never toggles
+    EXPECT_TRUE(run.runMode());
+
+    Press(kF12);
+    EXPECT_FALSE(run.runMode());
+    EXPECT_FALSE(view.radioRun);
+    EXPECT_EQ(settings.macroOptions & OptionRunModeOn, 0);
+    EXPECT_FALSE(Running(onF12));
+    EXPECT_FALSE(Running(other));
+}
+
+// --- Clock windows -------------------------------------------------------------------------------------------------
+
+TEST(ClockWindow, ValuesByFormAndWindowRule) {
+    const platform::LocalTime t{13, 45, 30};
+    EXPECT_EQ(ClockValue(3, t), 13 * 3600 + 45 * 60 + 30);
+    EXPECT_EQ(ClockValue(2, t), 45 * 60 + 30);
+    EXPECT_EQ(ClockValue(1, t), 30);
+    EXPECT_EQ(ClockValue(0, t), 0);
+    // Wrapping window 50..10 (seconds of the minute).
+    EXPECT_TRUE(InClockWindow(50, 10, 55));
+    EXPECT_TRUE(InClockWindow(50, 10, 5));
+    EXPECT_TRUE(InClockWindow(50, 10, 10));
+    EXPECT_FALSE(InClockWindow(50, 10, 11));
+    EXPECT_FALSE(InClockWindow(50, 10, 49));
+    // Equal bounds: every moment.
+    EXPECT_TRUE(InClockWindow(20, 20, 0));
+    EXPECT_TRUE(InClockWindow(20, 20, 59));
+}
+
+TEST_F(TriggerTest, ClockWindowWrappingPastMidnightStartsAndStops) {
+    const std::size_t m = Add("night", FlagTimeWindow | (3 << StartTimeFormShift) | (3 << StopTimeFormShift));
+    M(m).startTime = 23 * 3600;
+    M(m).stopTime = 3600;
+    fake.SetLocalTime(23, 30, 0);
+    ClockTick();
+    EXPECT_FALSE(Running(m)) << "edit mode";
+    EnterRun();
+    fake.SetLocalTime(22, 59, 59);
+    ClockTick();
+    EXPECT_FALSE(Running(m));
+    fake.SetLocalTime(23, 0, 0);
+    ClockTick();
+    EXPECT_TRUE(Running(m));
+    fake.SetLocalTime(0, 30, 0);
+    ClockTick();
+    EXPECT_TRUE(Running(m));
+    fake.SetLocalTime(1, 0, 0);
+    ClockTick();
+    EXPECT_TRUE(Running(m));
+    fake.SetLocalTime(1, 0, 1);
+    ClockTick();
+    EXPECT_FALSE(Running(m));
+}
+
+TEST_F(TriggerTest, ClockWindowWithEqualBoundsIsAlwaysOnAndLevelTriggered) {
+    const std::size_t m = Add("always", FlagTimeWindow | (2 << StartTimeFormShift), true);
+    M(m).startTime = M(m).stopTime = 600;
+    EnterRun();
+    fake.SetLocalTime(5, 17, 3);
+    ClockTick();
+    EXPECT_TRUE(Running(m));
+    EngineTick(); // the short macro ends inside its window ...
+    EXPECT_FALSE(Running(m));
+    ClockTick(); // ... and is started again at the next clock tick
+    EXPECT_TRUE(Running(m));
+    engine.StopMacro(M(m)); // so is one stopped by hand
+    fake.SetLocalTime(18, 0, 0);
+    ClockTick();
+    EXPECT_TRUE(Running(m));
+}
+
+TEST_F(TriggerTest, StopTimeOfAnotherFormIsComparedUnchanged) {
+    // 10:00:00 in hours form, 30 in seconds form: the window runs from 10:00:00 to 00:00:30 the next day.
+    const std::size_t m = Add("m", FlagTimeWindow | (3 << StartTimeFormShift) | (1 << StopTimeFormShift));
+    M(m).startTime = 10 * 3600;
+    M(m).stopTime = 30;
+    EnterRun();
+    fake.SetLocalTime(9, 59, 59);
+    ClockTick();
+    EXPECT_FALSE(Running(m));
+    fake.SetLocalTime(10, 0, 0);
+    ClockTick();
+    EXPECT_TRUE(Running(m));
+    fake.SetLocalTime(0, 0, 30);
+    ClockTick();
+    EXPECT_TRUE(Running(m));
+    fake.SetLocalTime(0, 0, 31);
+    ClockTick();
+    EXPECT_FALSE(Running(m));
+}
+
+// --- Colour conditions ---------------------------------------------------------------------------------------------
+
+TEST(ColorCondition, ToleranceBoundsAndUnreadablePixel) {
+    const int32_t wanted = MakeColor(100, 150, 200);
+    EXPECT_TRUE(ColorConditionMatches(MakeColor(110, 140, 210), wanted, 10));
+    EXPECT_FALSE(ColorConditionMatches(MakeColor(111, 150, 200), wanted, 10));
+    EXPECT_FALSE(ColorConditionMatches(MakeColor(100, 150, 189), wanted, 10));
+    EXPECT_TRUE(ColorConditionMatches(platform::CLR_INVALID, MakeColor(255, 255, 255), 0));
+    EXPECT_TRUE(ColorConditionMatches(platform::CLR_INVALID, MakeColor(250, 250, 250), 5));
+    EXPECT_FALSE(ColorConditionMatches(MakeColor(0, 0, 0), 0, -1)) << "a negative tolerance matches nothing";
+    EXPECT_TRUE(ColorConditionMatches(MakeColor(0, 255, 7), 0, 0x7FFFFFFF)) << "no overflow";
+}
+
+class ColorTest : public TriggerTest {
+protected:
+    static constexpr uint32_t kRed = 0x0000FF;
+    static constexpr uint32_t kGreen = 0x00FF00;
+    std::size_t AddColor(int32_t flags, bool shortRun = false) {
+        const std::size_t m = Add("colour", flags, shortRun);
+        M(m).startColor = static_cast<int32_t>(kRed);
+        M(m).startColorPos = PackPoint(10, 20);
+        M(m).stopColor = static_cast<int32_t>(kGreen);
+        M(m).stopColorPos = PackPoint(30, 40);
+        M(m).colorTolerance = 0;
+        return m;
+    }
+};
+
+TEST_F(ColorTest, LevelModeRestartsWhileTheColourIsShown) {
+    const std::size_t m = AddColor(FlagStartColor, true);
+    fake.SetPixel(10, 20, kRed);
+    ColorTick();
+    EXPECT_FALSE(Running(m)) << "edit mode";
+    EnterRun();
+    ColorTick();
+    EXPECT_TRUE(Running(m));
+    EngineTick();
+    EXPECT_FALSE(Running(m));
+    ColorTick();
+    EXPECT_TRUE(Running(m));
+}
+
+TEST_F(ColorTest, ChangeOnlyStartsOncePerAppearance) {
+    const std::size_t m = AddColor(FlagStartColor | FlagColorOnChange, true);
+    EnterRun();
+    fake.SetPixel(10, 20, kRed);
+    ColorTick();
+    EXPECT_TRUE(Running(m));
+    EngineTick();
+    ColorTick();
+    EXPECT_FALSE(Running(m)) << "still shown: no second start";
+    fake.SetPixel(10, 20, 0);
+    ColorTick();
+    fake.SetPixel(10, 20, kRed);
+    ColorTick();
+    EXPECT_TRUE(Running(m));
+}
+
+TEST_F(ColorTest, AStartBySomethingElseClearsTheMemories) {
+    const std::size_t m = AddColor(FlagStartColor | FlagStopColor | FlagColorOnChange | FlagStartKey);
+    M(m).startKey = 'K';
+    EnterRun();
+    fake.SetPixel(30, 40, kGreen);
+    Press('K');
+    ColorTick();
+    EXPECT_FALSE(Running(m)) << "stop colour appeared for the fresh memory";
+    Press('K');
+    EXPECT_TRUE(Running(m));
+    ColorTick();
+    EXPECT_FALSE(Running(m)) << "the hotkey start forgot that the stop colour was already seen";
+
+    // The same for the start colour: seen once, then forgotten by a hotkey start and a stop by hand.
+    fake.SetPixel(30, 40, 0);
+    fake.SetPixel(10, 20, kRed);
+    ColorTick();
+    EXPECT_TRUE(Running(m));
+    engine.StopMacro(M(m));
+    ColorTick();
+    EXPECT_FALSE(Running(m));
+    Press('K');
+    engine.StopMacro(M(m));
+    ColorTick();
+    EXPECT_TRUE(Running(m));
+}
+
+TEST_F(ColorTest, StartAndStopColourBothShownAlternateInLevelMode) {
+    const std::size_t m = AddColor(FlagStartColor | FlagStopColor);
+    EnterRun();
+    fake.SetPixel(10, 20, kRed);
+    fake.SetPixel(30, 40, kGreen);
+    std::vector<bool> states;
+    for (int i = 0; i < 4; ++i) {
+        ColorTick();
+        states.push_back(Running(m));
+    }
+    EXPECT_THAT(states, ElementsAre(true, false, true, false));
+}
+
+// --- Waits ---------------------------------------------------------------------------------------------------------
+
+TEST_F(TriggerTest, KeyWaitsAreServedAtInputEvents) {
+    const std::size_t m = Add("wait", FlagAutoStart);
+    M(m).items.insert(M(m).items.begin() + 1, MakeDelayItem('K' | KeyRelease, DelayKey));
+    EnterRun();
+    EngineTick(); // arms the wait
+    ASSERT_EQ(M(m).waitKeyPhase, WaitArmed);
+    Press('K');
+    Release('J');
+    EngineTick();
+    EXPECT_EQ(M(m).runPos, 1);
+    Release('K');
+    EXPECT_EQ(M(m).waitKeyPhase, WaitSatisfied);
+    EngineTick();
+    EXPECT_EQ(M(m).runPos, 2);
+}
+
+TEST_F(TriggerTest, ColourWaitsAreServedAtTheColourTick) {
+    // Black at (0, 0) with tolerance 0: a wait whose value and position are both 0 is served too.
+    const std::size_t black = Add("black", FlagAutoStart);
+    M(black).items.insert(M(black).items.begin() + 1, MakeDelayItem(0, DelayColor, PackPoint(0, 0)));
+    const std::size_t blue = Add("blue", FlagAutoStart);
+    M(blue).items.insert(M(blue).items.begin() + 1,
+                         MakeDelayItem(MakeColor(0, 0, 250) | (5 << 24), DelayColor, PackPoint(50, 60)));
+    fake.SetPixel(0, 0, 0x010101);
+    EnterRun();
+    EngineTick();
+    ColorTick();
+    EXPECT_EQ(M(black).waitColorPhase, WaitArmed);
+    EXPECT_EQ(M(blue).waitColorPhase, WaitArmed);
+    fake.SetPixel(0, 0, 0);
+    fake.SetPixel(50, 60, MakeColor(3, 2, 255));
+    EngineTick();
+    EXPECT_EQ(M(blue).waitColorPhase, WaitArmed) << "the engine tick does not poll colours";
+    ColorTick();
+    EXPECT_EQ(M(black).waitColorPhase, WaitSatisfied);
+    EXPECT_EQ(M(blue).waitColorPhase, WaitSatisfied);
+}
+
+// --- Entering and leaving run mode ---------------------------------------------------------------------------------
+
+TEST_F(TriggerTest, EnterAndLeaveRunMode) {
+    const std::size_t plain = Add("plain", 0);
+    const std::size_t hot = Add("hot", FlagStartKey | FlagAutoStart);
+    M(hot).startKey = 'H';
+    settings.colorDelay = 250;
+    settings.eventDelay = 20;
+    settings.sequenceStart = 77;
+    engine.sequenceNumber = 5;
+    engine.exclusiveCount = 1;
+
+    run.EnterRunMode();
+    EXPECT_FALSE(run.runMode()) << "radio 1014 is not checked";
+
+    EnterRun();
+    EXPECT_TRUE(engine.runMode);
+    EXPECT_EQ(engine.sequenceNumber, 77);
+    EXPECT_EQ(engine.exclusiveCount, 0);
+    EXPECT_FALSE(Running(plain));
+    EXPECT_TRUE(Running(hot));
+    for (int id : kEditButtonIds) EXPECT_FALSE(view.enabled.at(id)) << id;
+    EXPECT_TRUE(view.enabled.at(kIdStatusButton));
+    EXPECT_THAT(view.lines, ElementsAre("plain", RunListText(M(hot))));
+    EXPECT_THAT(view.lines[1], ::testing::StartsWith("hot - "));
+    EXPECT_TRUE(view.runListShown);
+    EXPECT_THAT(view.colorTimerPeriods, ElementsAre(250u));
+    ASSERT_EQ(fake.timers().size(), 1u);
+    EXPECT_TRUE(fake.timers()[0]->running);
+    EXPECT_EQ(fake.timers()[0]->periodMs, 20u);
+
+    // Entering again changes nothing.
+    engine.StopMacro(M(hot));
+    run.EnterRunMode();
+    EXPECT_FALSE(Running(hot));
+    EXPECT_EQ(view.colorTimerPeriods.size(), 1u);
+
+    engine.StartMacro(M(plain), 1);
+    run.LeaveRunMode();
+    EXPECT_TRUE(run.runMode()) << "radio 1015 is not checked";
+    LeaveRun();
+    EXPECT_FALSE(engine.runMode);
+    EXPECT_FALSE(Running(plain));
+    EXPECT_EQ(engine.sequenceNumber, 77);
+    for (int id : kEditButtonIds) EXPECT_TRUE(view.enabled.at(id)) << id;
+    EXPECT_FALSE(view.enabled.at(kIdStatusButton));
+    EXPECT_FALSE(view.runListShown);
+    EXPECT_EQ(view.statusHidden, 1);
+    EXPECT_FALSE(fake.timers()[0]->running);
+    EXPECT_EQ(settings.macroOptions & OptionRunModeOn, 0);
+}
+
+TEST_F(TriggerTest, EnteringStartsTheSelectedMacroOnlyWithTheOptionAndASelection) {
+    Add("a", 0);
+    const std::size_t b = Add("b", 0);
+    view.selectedEdit = 1;
+    EnterRun();
+    EXPECT_FALSE(Running(b)) << "option off";
+    LeaveRun();
+
+    settings.macroOptions |= OptionStartSelected;
+    view.selectedEdit = -1;
+    EnterRun();
+    EXPECT_FALSE(Running(0));
+    EXPECT_FALSE(Running(b));
+    LeaveRun();
+
+    view.selectedEdit = 7; // stale index
+    EnterRun();
+    EXPECT_FALSE(Running(0));
+    LeaveRun();
+
+    view.selectedEdit = 1;
+    EnterRun();
+    EXPECT_FALSE(Running(0));
+    EXPECT_TRUE(Running(b));
+}
+
+TEST_F(TriggerTest, StartUpRestoresTheStoredMode) {
+    const std::size_t a = Add("auto", FlagAutoStart);
+    run.Initialise();
+    EXPECT_FALSE(view.radioRun);
+    EXPECT_FALSE(run.runMode());
+    EXPECT_FALSE(view.runListShown);
+    EXPECT_FALSE(view.enabled.at(kIdStatusButton));
+
+    RecordingView view2;
+    ImageTrigger image2{engine, settings, fake, view2};
+    RunModeController run2{engine, settings, fake, fake, fake, engineTimer, image2, view2};
+    settings.macroOptions = OptionRunModeOn;
+    run2.Initialise();
+    EXPECT_TRUE(view2.radioRun);
+    EXPECT_TRUE(run2.runMode());
+    EXPECT_TRUE(Running(a));
+    EXPECT_TRUE(view2.runListShown);
+
+    // Destroying the window stops everything but keeps the mode for the next start.
+    run2.OnMainWindowDestroyed();
+    EXPECT_FALSE(Running(a));
+    EXPECT_FALSE(engine.runMode);
+    EXPECT_FALSE(fake.timers().back()->running);
+    EXPECT_NE(settings.macroOptions & OptionRunModeOn, 0);
+}
+
+TEST_F(TriggerTest, RunListLinesAreCutAtACharacterBoundaryAndPeriodsKeptPositive) {
+    // Name and " - " fill 255 bytes; the summary's first character (two bytes) would cross the 256-byte limit.
+    const std::string name(252, 'n');
+    const std::size_t m = Add(name, FlagStartKey);
+    M(m).startKey = 'A';
+    ASSERT_GT(RunListText(M(m)).size(), 256u);
+    settings.colorDelay = 0;
+    settings.eventDelay = -5;
+    EnterRun();
+    ASSERT_EQ(view.lines.size(), 1u);
+    EXPECT_EQ(view.lines[0], name + " - ");
+    EXPECT_THAT(view.colorTimerPeriods, ElementsAre(1u));
+    EXPECT_EQ(fake.timers()[0]->periodMs, 1u);
+}
+
+// --- Running display, balloon, tray, markers -----------------------------------------------------------------------
+
+TEST_F(TriggerTest, RunningLinesAndBalloonOfTheFirst32Macros) {
+    for (int i = 0; i < 40; ++i) Add("m" + std::to_string(i), 0);
+    EnterRun();
+    engine.StartMacro(M(35), 1);
+    run.OnWindowTimer(kTimerRunningDisplay);
+    ASSERT_EQ(view.running.size(), 40u);
+    EXPECT_TRUE(view.running[35]);
+    EXPECT_EQ(std::count(view.running.begin(), view.running.end(), true), 1);
+    EXPECT_TRUE(view.balloons.empty()) << "balloons off";
+
+    settings.macroOptions |= OptionTrayBlink;
+    run.RefreshRunningDisplay();
+    EXPECT_TRUE(view.balloons.empty()) << "macro 35 is not among the first 32";
+
+    engine.StartMacro(M(3), 1);
+    engine.StartMacro(M(31), 1);
+    run.RefreshRunningDisplay();
+    run.RefreshRunningDisplay();
+    ASSERT_EQ(view.balloons.size(), 1u) << "only a change shows a balloon";
+    EXPECT_EQ(view.balloons[0].title, "Running Macros");
+    EXPECT_EQ(view.balloons[0].text, "m3\nm31\n");
+    EXPECT_EQ(view.balloons[0].timeoutMs, 1000);
+    EXPECT_EQ(run.balloonMask(), (1u << 3) | (1u << 31));
+
+    LeaveRun();
+    run.RefreshRunningDisplay();
+    ASSERT_EQ(view.balloons.size(), 2u);
+    EXPECT_EQ(view.balloons[1].text, "(none)\n");
+}
+
+TEST_F(TriggerTest, BalloonTextIsCutToTheBalloonField) {
+    settings.macroOptions |= OptionTrayBlink;
+    for (int i = 0; i < 5; ++i) Add(std::string(100, static_cast<char>('a' + i)), FlagAutoStart);
+    EnterRun();
+    run.RefreshRunningDisplay();
+    ASSERT_EQ(view.balloons.size(), 1u);
+    EXPECT_EQ(view.balloons[0].text.size(), 255u);
+}
+
+TEST_F(TriggerTest, TrayBlinksByParityInRunModeAndIsRestoredOnceInEditMode) {
+    const std::string runTip = Utf8ToCp949("Quillet 프로그램 - 매크로 실행 중입니다.");
+    const std::string idleTip = Utf8ToCp949("Quillet 프로그램 - 더블클릭 하세요.");
+    run.OnWindowTimer(kTimerTray);
+    EXPECT_TRUE(view.tray.empty()) << "blinking off";
+    settings.macroOptions |= OptionTrayBlink;
+    run.OnWindowTimer(kTimerTray);
+    EXPECT_TRUE(view.tray.empty()) << "edit mode, nothing to restore";
+
+    EnterRun();
+    for (int i = 0; i < 3; ++i) run.OnWindowTimer(kTimerTray);
+    ASSERT_EQ(view.tray.size(), 3u);
+    EXPECT_EQ(view.tray[0].icon, TrayIcon::Blink);
+    EXPECT_EQ(view.tray[1].icon, TrayIcon::Main);
+    EXPECT_EQ(view.tray[2].icon, TrayIcon::Blink);
+    EXPECT_EQ(view.tray[0].tooltip, runTip);
+    EXPECT_EQ(run.trayBlinkCount(), 3);
+
+    LeaveRun();
+    run.OnWindowTimer(kTimerTray);
+    run.OnWindowTimer(kTimerTray);
+    ASSERT_EQ(view.tray.size(), 4u);
+    EXPECT_EQ(view.tray[3].icon, TrayIcon::Main);
+    EXPECT_EQ(view.tray[3].tooltip, idleTip);
+
+    EnterRun(); // the count lives on
+    run.OnWindowTimer(kTimerTray);
+    EXPECT_EQ(view.tray.back().icon, TrayIcon::Main);
+}
+
+TEST_F(TriggerTest, ColourMarkersStopBlueThenStartRed) {
+    Add("none", 0);
+    const std::size_t m = Add("both", FlagStartColor | FlagStopColor);
+    M(m).startColorPos = PackPoint(100, 200);
+    M(m).stopColorPos = PackPoint(-10, 5);
+    const std::size_t s = Add("start", FlagStartColor);
+    M(s).startColorPos = PackPoint(1, 2);
+    settings.macroOptions |= OptionMarkColors;
+    run.OnWindowTimer(kTimerTray);
+    EXPECT_TRUE(view.markers.empty()) << "edit mode";
+    EnterRun();
+    run.OnWindowTimer(kTimerTray);
+    ASSERT_EQ(view.markers.size(), 1u);
+    const auto& marks = view.markers[0];
+    ASSERT_EQ(marks.size(), 3u);
+    EXPECT_EQ(marks[0].rect, (platform::ScreenRect{-14, 1, 8, 8}));
+    EXPECT_EQ(marks[0].color, 0xFF0000u);
+    EXPECT_EQ(marks[1].rect, (platform::ScreenRect{96, 196, 8, 8}));
+    EXPECT_EQ(marks[1].color, 0x0000FFu);
+    EXPECT_EQ(marks[2].rect, (platform::ScreenRect{-3, -2, 8, 8}));
+
+    settings.macroOptions &= ~OptionMarkColors;
+    run.OnWindowTimer(kTimerTray);
+    EXPECT_EQ(view.markers.size(), 1u);
+}
+
+TEST_F(TriggerTest, NoMarkersWithoutColourConditions) {
+    Add("a", FlagStartKey);
+    settings.macroOptions |= OptionMarkColors;
+    EnterRun();
+    run.OnWindowTimer(kTimerTray);
+    EXPECT_TRUE(view.markers.empty());
+}
+
+} // namespace
+} // namespace quillet::triggertest
