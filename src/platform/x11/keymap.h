@@ -1,0 +1,87 @@
+// The server's keyboard map as seen from one connection, and the temporary binding of keysyms that are not on it.
+#pragma once
+
+// Before any X header: X.h defines None as a macro.
+#include "platform/platform.h"
+
+#include <X11/XKBlib.h>
+#include <X11/Xlib.h>
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <unordered_map>
+#include <vector>
+
+namespace quillet::platform::x11 {
+
+using SteadyTime = std::chrono::steady_clock::time_point;
+
+class Keymap {
+public:
+    explicit Keymap(Display* dpy);
+    ~Keymap();
+    Keymap(const Keymap&) = delete;
+    Keymap& operator=(const Keymap&) = delete;
+
+    // Read the map again before its next use.
+    void Invalidate() { stale_ = true; }
+    // Map-change events (core MappingNotify, XKB map and new-keyboard notifications); true when consumed.
+    bool HandleEvent(XEvent& ev);
+    int xkbEventBase() const { return xkbEventBase_; }
+
+    // Keysym the key produces with no modifier but the given Num Lock state; NoSymbol when it has none.
+    KeySym KeysymOf(KeyCode kc, bool numLock);
+    // A keycode that produces `sym` with no modifier but the given Num Lock state; 0 when there is none.
+    KeyCode KeycodeFor(KeySym sym, bool numLock);
+    // Keycodes with no symbol and no modifier: free for temporary bindings.
+    std::vector<KeyCode> FreeKeycodes();
+    // Num Lock state as of the last event handled (lock changes arrive in order with the raw input).
+    bool NumLockOn();
+    // Bits of the named indicators ("Caps Lock", "Num Lock", "Scroll Lock") in XkbGetIndicatorState's mask.
+    unsigned IndicatorBit(const char* name);
+
+private:
+    void Load();
+    Display* dpy_;
+    int xkbEventBase_ = -1;
+    XkbDescPtr desc_ = nullptr;
+    bool stale_ = true;
+    unsigned numLockMask_ = 0;
+    std::optional<unsigned> lockedMods_;
+    std::unordered_map<KeySym, KeyCode> cache_[2]; // by Num Lock state
+    std::unordered_map<Atom, unsigned> indicatorBits_;
+};
+
+// Keysyms bound to free keycodes for as long as they are in use. A binding is kept while its key is held and for
+// `linger` after its last event, so that clients translate the event with the binding still in place; then the
+// keycode is emptied again. Everything is restored by ReleaseAll (on close).
+class SpareKeys {
+public:
+    SpareKeys(Display* dpy, Keymap& keymap, std::chrono::milliseconds linger) : dpy_(dpy), keymap_(keymap), linger_(linger) {}
+
+    // Keycode carrying `sym`, binding a free one when needed; 0 when every free keycode is busy.
+    KeyCode Acquire(KeySym sym, SteadyTime now);
+    void Pressed(KeyCode kc, SteadyTime now);
+    void Released(KeyCode kc, SteadyTime now);
+    // Unbinds what has lingered long enough; returns when the next binding becomes due, if any.
+    std::optional<SteadyTime> Expire(SteadyTime now);
+    void ReleaseAll();
+    bool IsBound(KeyCode kc) const;
+    std::size_t boundCount() const { return bound_.size(); }
+
+private:
+    struct Binding {
+        KeyCode keycode;
+        KeySym sym;
+        SteadyTime lastUse;
+        bool held = false;
+    };
+    void Bind(KeyCode kc, KeySym sym);
+    Display* dpy_;
+    Keymap& keymap_;
+    std::chrono::milliseconds linger_;
+    std::vector<Binding> bound_;
+};
+
+} // namespace quillet::platform::x11

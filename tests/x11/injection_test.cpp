@@ -1,0 +1,245 @@
+// Keys and mouse events sent by the backend, as a plain X client receives them, and the state queries.
+#include "platform/platform.h"
+
+#include <X11/XF86keysym.h>
+#include <X11/keysym.h>
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "platform/x11/x11_platform.h"
+#include "x11_test_support.h"
+
+namespace quillet::platform::x11::test {
+namespace {
+
+constexpr uint8_t VK_SHIFT = 0x10, VK_CONTROL = 0x11, VK_MENU = 0x12, VK_CAPITAL = 0x14, VK_HOME = 0x24;
+constexpr uint8_t VK_RSHIFT = 0xA1, VK_RCONTROL = 0xA3, VK_F13 = 0x7C, VK_NUMPAD7 = 0x67;
+constexpr uint8_t VK_OEM_1 = 0xBA, VK_OEM_2 = 0xBF, VK_OEM_3 = 0xC0, VK_OEM_7 = 0xDE, VK_OEM_MINUS = 0xBD;
+
+int32_t ToAbsolute(int32_t v, int32_t extent) {
+    const double a = v > 0 ? v + 0.5 : v - 0.5;
+    return static_cast<int32_t>(a * 65536.0 / extent);
+}
+
+class InjectionTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        client = std::make_unique<TestClient>();
+        ASSERT_NE(client->dpy(), nullptr);
+        x = Open(std::chrono::milliseconds(200));
+        ASSERT_TRUE(x);
+    }
+
+    static std::unique_ptr<X11Platform> Open(std::chrono::milliseconds linger) {
+        X11Options options;
+        options.display = XDisplayName();
+        options.spareKeyLinger = linger;
+        std::string error;
+        auto p = X11Platform::Open(options, error);
+        EXPECT_TRUE(p) << error;
+        return p;
+    }
+
+    // A character key as the engine types it: optional left Shift around the key, everything extended.
+    void Type(uint8_t vk, bool shift) {
+        auto& io = x->io();
+        if (shift) io.SendKeyEvent(VK_LSHIFT, io.ScanCodeOf(VK_LSHIFT), KEYEVENTF_EXTENDEDKEY);
+        io.SendKeyEvent(vk, io.ScanCodeOf(vk), KEYEVENTF_EXTENDEDKEY);
+        io.SendKeyEvent(vk, io.ScanCodeOf(vk), KEYEVENTF_EXTENDEDKEY | KEYEVENTF_KEYUP);
+        if (shift) io.SendKeyEvent(VK_LSHIFT, io.ScanCodeOf(VK_LSHIFT), KEYEVENTF_EXTENDEDKEY | KEYEVENTF_KEYUP);
+    }
+    void Tap(uint8_t vk, uint32_t flags) {
+        x->io().SendKeyEvent(vk, 0, flags);
+        x->io().SendKeyEvent(vk, 0, flags | KEYEVENTF_KEYUP);
+    }
+    bool WaitForKeys(std::size_t n) {
+        return client->WaitFor([&] { return client->keys.size() >= n; });
+    }
+    KeySym PressedSym(std::size_t i) const { return client->keys.at(i).sym; }
+
+    PostQueue owner; // outlives the backend, whose monitor may post to it until it stops
+    std::unique_ptr<TestClient> client;
+    std::unique_ptr<X11Platform> x;
+};
+
+TEST_F(InjectionTest, TypedCharactersIncludingShiftedPunctuation) {
+    Type('A', false);
+    Type('A', true);
+    Type(VK_OEM_1, true);
+    Type(VK_OEM_2, true);
+    Type('1', false);
+    Type('1', true);
+    Type(VK_OEM_MINUS, true);
+    Type(VK_OEM_7, true);
+    Type(VK_OEM_3, true);
+    Type(' ', false);
+    ASSERT_TRUE(WaitForKeys(2 * 10 + 2 * 7));
+    EXPECT_EQ(client->Typed(), "aA:?1!_\"~ ");
+    EXPECT_EQ(client->keys.size(), 34u);
+    EXPECT_EQ(PressedSym(0), static_cast<KeySym>(XK_a));
+    EXPECT_EQ(PressedSym(2), static_cast<KeySym>(XK_Shift_L));
+}
+
+TEST_F(InjectionTest, ExtendedFlagChoosesTheTwinKey) {
+    Tap(VK_RETURN, 0);
+    Tap(VK_RETURN, KEYEVENTF_EXTENDEDKEY);
+    Tap(VK_CONTROL, 0);
+    Tap(VK_CONTROL, KEYEVENTF_EXTENDEDKEY);
+    Tap(VK_RCONTROL, 0);
+    Tap(VK_MENU, KEYEVENTF_EXTENDEDKEY);
+    Tap(VK_HOME, 0);
+    Tap(VK_HOME, KEYEVENTF_EXTENDEDKEY);
+    Tap(VK_SHIFT, 0);
+    Tap(VK_RSHIFT, 0);
+    ASSERT_TRUE(WaitForKeys(20));
+    const KeySym expected[] = {XK_Return,    XK_KP_Enter, XK_Control_L, XK_Control_R, XK_Control_R,
+                               XK_Alt_R,     XK_Home,     XK_Home,      XK_Shift_L,   XK_Shift_R};
+    for (std::size_t i = 0; i < std::size(expected); ++i) {
+        EXPECT_TRUE(client->keys[2 * i].press);
+        EXPECT_EQ(PressedSym(2 * i), expected[i]) << "key " << i;
+        EXPECT_EQ(client->keys[2 * i + 1].keycode, client->keys[2 * i].keycode) << "key " << i;
+    }
+}
+
+TEST_F(InjectionTest, ReleaseEndsTheTwinThePressWentTo) {
+    // Windows keeps key state by virtual key: a plain release of an extended press releases the right Ctrl.
+    x->io().SendKeyEvent(VK_CONTROL, 0, KEYEVENTF_EXTENDEDKEY);
+    x->io().SendKeyEvent(VK_CONTROL, 0, KEYEVENTF_KEYUP);
+    ASSERT_TRUE(WaitForKeys(2));
+    EXPECT_EQ(client->keys[0].sym, static_cast<KeySym>(XK_Control_R));
+    EXPECT_FALSE(client->keys[1].press);
+    EXPECT_EQ(client->keys[1].keycode, client->keys[0].keycode);
+    EXPECT_FALSE(x->io().IsKeyDown(VK_RCONTROL));
+}
+
+TEST_F(InjectionTest, KeyMissingFromTheKeymapIsBoundForTheEventThenUnbound) {
+    ASSERT_FALSE(KeymapHas(client->dpy(), XK_F13)); // the us map has F13's keycode as XF86Tools
+    ASSERT_TRUE(x->monitor().Start(owner.poster(), [](const RawInputRecord&) {})); // keeps time for unbinding
+    Tap(VK_F13, 0);
+    ASSERT_TRUE(WaitForKeys(2));
+    EXPECT_EQ(PressedSym(0), static_cast<KeySym>(XK_F13));
+    EXPECT_FALSE(client->keys[1].press);
+    EXPECT_TRUE(client->WaitFor([&] { return !KeymapHas(client->dpy(), XK_F13); }));
+    // Used again later: bound again.
+    Tap(VK_F13, 0);
+    ASSERT_TRUE(WaitForKeys(4));
+    EXPECT_EQ(PressedSym(2), static_cast<KeySym>(XK_F13));
+}
+
+TEST_F(InjectionTest, BindingsAndHeldKeysAreUndoneWhenTheBackendCloses) {
+    x = Open(std::chrono::hours(1));
+    ASSERT_TRUE(x);
+    Tap(VK_F13, 0);
+    x->io().SendKeyEvent(VK_LSHIFT, 0, 0);
+    x->io().SendMouseEvent(MOUSEEVENTF_LEFTDOWN, 0, 0, 0);
+    ASSERT_TRUE(WaitForKeys(3));
+    ASSERT_TRUE(client->WaitFor([&] { return !client->buttons.empty(); }));
+    EXPECT_TRUE(KeymapHas(client->dpy(), XK_F13));
+    x.reset();
+    EXPECT_FALSE(KeymapHas(client->dpy(), XK_F13));
+    ASSERT_TRUE(WaitForKeys(4));
+    EXPECT_FALSE(client->keys[3].press);
+    EXPECT_EQ(client->keys[3].sym, static_cast<KeySym>(XK_Shift_L));
+    ASSERT_TRUE(client->WaitFor([&] { return client->buttons.size() == 2; }));
+    EXPECT_FALSE(client->buttons[1].press);
+}
+
+TEST_F(InjectionTest, ButtonsXButtonsAndWheel) {
+    auto& io = x->io();
+    io.SendMouseEvent(MOUSEEVENTF_LEFTDOWN | MOUSEEVENTF_LEFTUP, 0, 0, 0);
+    io.SendMouseEvent(MOUSEEVENTF_RIGHTDOWN, 0, 0, 0);
+    io.SendMouseEvent(MOUSEEVENTF_RIGHTUP, 0, 0, 0);
+    io.SendMouseEvent(MOUSEEVENTF_MIDDLEDOWN | MOUSEEVENTF_MIDDLEUP, 0, 0, 0);
+    io.SendMouseEvent(MOUSEEVENTF_XDOWN, 0, 0, XBUTTON1);
+    io.SendMouseEvent(MOUSEEVENTF_XUP, 0, 0, XBUTTON1);
+    io.SendMouseEvent(MOUSEEVENTF_XDOWN | MOUSEEVENTF_XUP, 0, 0, XBUTTON2);
+    io.SendMouseEvent(MOUSEEVENTF_WHEEL, 0, 0, 240); // two notches up
+    io.SendMouseEvent(MOUSEEVENTF_WHEEL, 0, 0, -60); // half a notch: kept
+    io.SendMouseEvent(MOUSEEVENTF_WHEEL, 0, 0, -60); // completes one notch down
+    ASSERT_TRUE(client->WaitFor([&] { return client->buttons.size() >= 2 * 8; }));
+    const unsigned expected[] = {1, 3, 2, 8, 9, 4, 4, 5};
+    ASSERT_EQ(client->buttons.size(), 16u);
+    for (std::size_t i = 0; i < std::size(expected); ++i) {
+        EXPECT_TRUE(client->buttons[2 * i].press);
+        EXPECT_EQ(client->buttons[2 * i].button, expected[i]) << i;
+        EXPECT_FALSE(client->buttons[2 * i + 1].press);
+        EXPECT_EQ(client->buttons[2 * i + 1].button, expected[i]) << i;
+    }
+}
+
+TEST_F(InjectionTest, AbsoluteAndRelativeMoves) {
+    auto& io = x->io();
+    const ScreenSize size = io.PrimaryScreenSize();
+    EXPECT_EQ(size, (ScreenSize{kScreenWidth, kScreenHeight}));
+    EXPECT_EQ(io.VirtualScreen(), (ScreenRect{0, 0, kScreenWidth, kScreenHeight}));
+    ScreenPoint p;
+    for (ScreenPoint target : {ScreenPoint{100, 200}, ScreenPoint{0, 0}, ScreenPoint{1279, 1023}, ScreenPoint{640, 1}}) {
+        io.SendMouseEvent(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, ToAbsolute(target.x, size.width),
+                          ToAbsolute(target.y, size.height), 0);
+        ASSERT_TRUE(io.CursorPos(p));
+        EXPECT_EQ(p, target);
+    }
+    io.SendMouseEvent(MOUSEEVENTF_MOVE, 3, 2, 0);
+    ASSERT_TRUE(io.CursorPos(p));
+    EXPECT_GT(p.x, 640);
+    EXPECT_GT(p.y, 1);
+    // Beyond the screen: the pointer stops at its edge.
+    io.SendMouseEvent(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, 200000, -5000, 0);
+    ASSERT_TRUE(io.CursorPos(p));
+    EXPECT_EQ(p, (ScreenPoint{1279, 0}));
+}
+
+TEST_F(InjectionTest, KeyAndButtonState) {
+    auto& io = x->io();
+    EXPECT_FALSE(io.IsKeyDown(VK_LSHIFT));
+    io.SendKeyEvent(VK_LSHIFT, 0, 0);
+    EXPECT_TRUE(io.IsKeyDown(VK_LSHIFT));
+    EXPECT_TRUE(io.IsKeyDown(VK_SHIFT));
+    EXPECT_FALSE(io.IsKeyDown(VK_RSHIFT));
+    EXPECT_FALSE(io.IsKeyDown('A'));
+    std::array<uint8_t, 256> state = io.KeyboardState();
+    EXPECT_EQ(state[VK_LSHIFT] & 0x80, 0x80);
+    EXPECT_EQ(state[VK_SHIFT] & 0x80, 0x80);
+    EXPECT_EQ(state[VK_CONTROL], 0);
+    io.SendKeyEvent(VK_LSHIFT, 0, KEYEVENTF_KEYUP);
+    EXPECT_FALSE(io.IsKeyDown(VK_SHIFT));
+
+    io.SendMouseEvent(MOUSEEVENTF_RIGHTDOWN, 0, 0, 0);
+    EXPECT_TRUE(io.IsKeyDown(0x02));
+    EXPECT_FALSE(io.IsKeyDown(0x01));
+    io.SendMouseEvent(MOUSEEVENTF_RIGHTUP, 0, 0, 0);
+    EXPECT_FALSE(io.IsKeyDown(0x02));
+
+    // Caps Lock: the toggle bit follows the lock, not the key.
+    EXPECT_EQ(io.KeyboardState()[VK_CAPITAL], 0);
+    Tap(VK_CAPITAL, 0);
+    EXPECT_EQ(io.KeyboardState()[VK_CAPITAL], 0x01);
+    Tap(VK_CAPITAL, 0);
+    EXPECT_EQ(io.KeyboardState()[VK_CAPITAL], 0);
+}
+
+TEST_F(InjectionTest, ScanCodes) {
+    auto& io = x->io();
+    EXPECT_EQ(io.ScanCodeOf('A'), 0x1E);
+    EXPECT_EQ(io.ScanCodeOf(VK_RETURN), 0x1C);
+    EXPECT_EQ(io.ScanCodeOf(VK_LSHIFT), 0x2A);
+    EXPECT_EQ(io.ScanCodeOf(VK_RSHIFT), 0x36);
+    EXPECT_EQ(io.ScanCodeOf(VK_RCONTROL), 0x1D);
+    EXPECT_EQ(io.ScanCodeOf(VK_HOME), 0x47);
+    EXPECT_EQ(io.ScanCodeOf(VK_NUMPAD7), 0x47);
+    EXPECT_EQ(io.ScanCodeOf(VK_HANGUL), 0x72);
+    EXPECT_EQ(io.ScanCodeOf(VK_F13), 0x64); // not on the map: the PC keyboard's code
+    EXPECT_EQ(io.ScanCodeOf(0x01), 0);
+}
+
+TEST(X11PlatformOpen, FailsWithAPlainMessage) {
+    X11Options options;
+    options.display = ":32000";
+    std::string error;
+    EXPECT_FALSE(X11Platform::Open(options, error));
+    EXPECT_NE(error.find("cannot connect"), std::string::npos) << error;
+}
+
+} // namespace
+} // namespace quillet::platform::x11::test
