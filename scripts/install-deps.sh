@@ -7,6 +7,7 @@ packages=(
     build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
     libgtest-dev libgmock-dev googletest libbenchmark-dev
     libopencv-dev
+    libx11-dev libxtst-dev libxi-dev libxext-dev libxrandr-dev libdbus-1-dev xvfb dbus-daemon xdotool x11-utils xterm
 )
 
 missing=()

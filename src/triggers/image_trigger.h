@@ -27,12 +27,12 @@ inline constexpr int64_t kMaxImageSearchPixels = int64_t{1} << 26;
 
 // The outcome of matching one macro's template against its screen rectangle.
 struct ImageMatch {
-    double maxVal = 0.0;          // best correlation, -1..1
-    cv::Point maxLoc;             // where, in the result map (column, row)
-    cv::Size templateSize;        // tw, th
-    platform::ScreenRect search;  // the rectangle copied from the screen
-    cv::Size resultSize;          // size of the result map
-    Point origin;                 // centre of the found picture in screen pixels
+    double maxVal = 0.0;         // best correlation, -1..1
+    cv::Point maxLoc;            // where, in the result map (column, row)
+    cv::Size templateSize;       // tw, th
+    platform::ScreenRect search; // the rectangle copied from the screen
+    cv::Size resultSize;         // size of the result map
+    Point origin;                // centre of the found picture in screen pixels
 };
 
 class ImageTrigger {

@@ -49,10 +49,14 @@ bool ColorConditionMatches(uint32_t pixel, int32_t color, int32_t tolerance) {
 
 int32_t ClockValue(int form, const platform::LocalTime& t) {
     switch (form) {
-    case 3: return t.hour * 3600 + t.minute * 60 + t.second;
-    case 2: return t.minute * 60 + t.second;
-    case 1: return t.second;
-    default: return 0;
+    case 3:
+        return t.hour * 3600 + t.minute * 60 + t.second;
+    case 2:
+        return t.minute * 60 + t.second;
+    case 1:
+        return t.second;
+    default:
+        return 0;
     }
 }
 
@@ -185,17 +189,22 @@ void RunModeController::EvaluateHotkeys(int32_t e) {
 
 void RunModeController::OnWindowTimer(int id) {
     switch (id) {
-    case kTimerRunningDisplay: RefreshRunningDisplay(); break;
+    case kTimerRunningDisplay:
+        RefreshRunningDisplay();
+        break;
     case kTimerTray:
         if ((settings_.macroOptions & OptionTrayBlink) != 0) UpdateTrayBlink();
         if (engine_.runMode && (settings_.macroOptions & OptionMarkColors) != 0) DrawColorMarkers();
         break;
-    case kTimerClock: EvaluateClockTriggers(); break;
+    case kTimerClock:
+        EvaluateClockTriggers();
+        break;
     case kTimerColor:
         EvaluateColorTriggers();
         image_.EvaluateImageTriggers();
         break;
-    default: break;
+    default:
+        break;
     }
 }
 

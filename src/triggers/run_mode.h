@@ -19,10 +19,10 @@
 namespace quillet {
 
 // macroOptions bits read and written here.
-inline constexpr int32_t OptionRunModeOn = 0x2;        // run mode was on; restored at the next start
-inline constexpr int32_t OptionTrayBlink = 0x80;       // blink the tray icon and show balloons
-inline constexpr int32_t OptionMarkColors = 0x100;     // mark the colour positions on the screen
-inline constexpr int32_t OptionStartSelected = 0x200;  // entering run mode starts the macro selected in the list
+inline constexpr int32_t OptionRunModeOn = 0x2;       // run mode was on; restored at the next start
+inline constexpr int32_t OptionTrayBlink = 0x80;      // blink the tray icon and show balloons
+inline constexpr int32_t OptionMarkColors = 0x100;    // mark the colour positions on the screen
+inline constexpr int32_t OptionStartSelected = 0x200; // entering run mode starts the macro selected in the list
 
 // The main window's timers. The GUI creates them at the end of its initialisation and calls OnWindowTimer(id).
 inline constexpr int kTimerRunningDisplay = 1000; // 33 ms: RefreshRunningDisplay

@@ -88,7 +88,8 @@ TEST_F(ImageTest, FindsTheTemplateAtKnownPlacesIncludingEdges) {
     struct Place {
         int x, y;
     };
-    for (const Place p : {Place{100, 50}, Place{0, 0}, Place{kScreenW - kTw, kScreenH - kTh}, Place{0, kScreenH - kTh}}) {
+    for (const Place p :
+         {Place{100, 50}, Place{0, 0}, Place{kScreenW - kTw, kScreenH - kTh}, Place{0, kScreenH - kTh}}) {
         Paint(Noise(kScreenW, kScreenH, 10 + p.x), 0, 0);
         Paint(templ, p.x, p.y);
         const auto match = MatchOf(m);
@@ -205,9 +206,11 @@ TEST_F(ImageTest, LevelModeRestartsAndChangeOnlyStartsOncePerAppearance) {
     EXPECT_TRUE(Running(once));
 }
 
-TEST_F(ImageTest, RunningMacrosAreMatchedButNeverStopped) {
+TEST_F(ImageTest, RunningMacrosAreMatchedButNeitherRestartedNorStopped) {
     const std::string path = Write("t.png", templ);
     const std::size_t m = AddImage(path, {0, 0}, {kScreenW, kScreenH}, 95, FlagImageOnChange);
+    const std::size_t level = AddImage(path, {0, 0}, {kScreenW, kScreenH});
+    M(level).items.insert(M(level).items.begin() + 1, MakeKeyItem('A', ActionPress | ActionRelease));
     EnterRun();
     engine.StartMacro(M(m), 1);
     ImageTick();
@@ -219,6 +222,12 @@ TEST_F(ImageTest, RunningMacrosAreMatchedButNeverStopped) {
     engine.StopMacro(M(m));
     ImageTick();
     EXPECT_FALSE(Running(m)) << "the appearance was already seen while the macro ran";
+
+    ASSERT_TRUE(Running(level));
+    EngineTick();
+    ASSERT_EQ(M(level).runPos, 2);
+    ImageTick();
+    EXPECT_EQ(M(level).runPos, 2) << "not restarted";
 }
 
 TEST_F(ImageTest, MissingOrUndecodableFilesNeverStartAndAreNotDecodedAgainUntilChanged) {
