@@ -4,6 +4,10 @@
 #include <chrono>
 #include <ctime>
 
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
+
 namespace quillet::platform::x11 {
 
 bool PosixPeriodicTimer::Start(uint32_t periodMs, uint32_t /*resolutionMs*/, std::function<void()> onTick) {
@@ -11,7 +15,10 @@ bool PosixPeriodicTimer::Start(uint32_t periodMs, uint32_t /*resolutionMs*/, std
     Stop();
     if (thread_.joinable()) thread_.detach(); // restarted from its own tick: the old thread ends by itself
     state_ = std::make_shared<State>();
-    thread_ = std::thread(&PosixPeriodicTimer::Run, state_, periodMs == 0 ? 1 : periodMs, std::move(onTick));
+    // Deadlines count from now, not from whenever the new thread gets going.
+    const auto period = std::chrono::milliseconds(periodMs == 0 ? 1 : periodMs);
+    thread_ = std::thread(&PosixPeriodicTimer::Run, state_, std::chrono::steady_clock::now() + period, period,
+                          std::move(onTick));
     return true;
 }
 
@@ -35,10 +42,14 @@ void PosixPeriodicTimer::Stop() {
     state_.reset();
 }
 
-void PosixPeriodicTimer::Run(std::shared_ptr<State> state, uint32_t periodMs, std::function<void()> onTick) {
-    using Clock = std::chrono::steady_clock; // CLOCK_MONOTONIC; waits end on absolute deadlines
-    const auto period = std::chrono::duration_cast<Clock::duration>(std::chrono::milliseconds(periodMs));
-    auto next = Clock::now() + period;
+void PosixPeriodicTimer::Run(std::shared_ptr<State> state, std::chrono::steady_clock::time_point next,
+                             std::chrono::milliseconds periodMs, std::function<void()> onTick) {
+#ifdef __linux__
+    prctl(PR_SET_TIMERSLACK, 1UL); // wake at the deadline, not up to 50 us after it
+#endif
+    // steady_clock is CLOCK_MONOTONIC; the wait ends on an absolute deadline and can be cut short by Stop.
+    using Clock = std::chrono::steady_clock;
+    const auto period = std::chrono::duration_cast<Clock::duration>(periodMs);
     for (;;) {
         {
             std::unique_lock lock(state->mutex);

@@ -2,6 +2,7 @@
 // waits for absolute deadlines on the monotonic clock.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -31,7 +32,8 @@ private:
         std::condition_variable wake;
         bool stop = false;
     };
-    static void Run(std::shared_ptr<State> state, uint32_t periodMs, std::function<void()> onTick);
+    static void Run(std::shared_ptr<State> state, std::chrono::steady_clock::time_point first,
+                    std::chrono::milliseconds period, std::function<void()> onTick);
     std::shared_ptr<State> state_;
     std::thread thread_;
 };
