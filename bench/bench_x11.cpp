@@ -86,8 +86,12 @@ void Capture1080p(benchmark::State& state, X11Platform& p) {
     }
     state.SetBytesProcessed(state.iterations() * 1920 * 1080 * 4);
 }
-void BM_Capture1080pShm(benchmark::State& state) { Capture1080p(state, *gShm); }
-void BM_Capture1080pGetImage(benchmark::State& state) { Capture1080p(state, *gGetImage); }
+void BM_Capture1080pShm(benchmark::State& state) {
+    Capture1080p(state, *gShm);
+}
+void BM_Capture1080pGetImage(benchmark::State& state) {
+    Capture1080p(state, *gGetImage);
+}
 BENCHMARK(BM_Capture1080pShm)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Capture1080pGetImage)->Unit(benchmark::kMillisecond);
 

@@ -41,7 +41,7 @@ TEST(PeriodicTimer, TicksUntilStopped) {
     EXPECT_TRUE(counter.WaitFor(10));
     timer->Stop();
     const int stopped = counter.Count();
-    timer->Stop(); // twice is harmless
+    timer->Stop();                       // twice is harmless
     EXPECT_EQ(counter.Count(), stopped); // Stop joined the thread: no tick can follow
 
     // Restarted with another callback: only the new one ticks.

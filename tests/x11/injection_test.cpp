@@ -93,8 +93,8 @@ TEST_F(InjectionTest, ExtendedFlagChoosesTheTwinKey) {
     Tap(VK_SHIFT, 0);
     Tap(VK_RSHIFT, 0);
     ASSERT_TRUE(WaitForKeys(20));
-    const KeySym expected[] = {XK_Return,    XK_KP_Enter, XK_Control_L, XK_Control_R, XK_Control_R,
-                               XK_Alt_R,     XK_Home,     XK_Home,      XK_Shift_L,   XK_Shift_R};
+    const KeySym expected[] = {XK_Return, XK_KP_Enter, XK_Control_L, XK_Control_R, XK_Control_R,
+                               XK_Alt_R,  XK_Home,     XK_Home,      XK_Shift_L,   XK_Shift_R};
     for (std::size_t i = 0; i < std::size(expected); ++i) {
         EXPECT_TRUE(client->keys[2 * i].press);
         EXPECT_EQ(PressedSym(2 * i), expected[i]) << "key " << i;
@@ -174,7 +174,8 @@ TEST_F(InjectionTest, AbsoluteAndRelativeMoves) {
     EXPECT_EQ(size, (ScreenSize{kScreenWidth, kScreenHeight}));
     EXPECT_EQ(io.VirtualScreen(), (ScreenRect{0, 0, kScreenWidth, kScreenHeight}));
     ScreenPoint p;
-    for (ScreenPoint target : {ScreenPoint{100, 200}, ScreenPoint{0, 0}, ScreenPoint{1279, 1023}, ScreenPoint{640, 1}}) {
+    for (ScreenPoint target :
+         {ScreenPoint{100, 200}, ScreenPoint{0, 0}, ScreenPoint{1279, 1023}, ScreenPoint{640, 1}}) {
         io.SendMouseEvent(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, ToAbsolute(target.x, size.width),
                           ToAbsolute(target.y, size.height), 0);
         ASSERT_TRUE(io.CursorPos(p));

@@ -215,8 +215,8 @@ TEST_F(MonitorTest, MixedBurstOfTwoThousandEventsIsClassifiedExactly) {
         } else {
             const std::size_t b = random() % 2;
             if (source == 0) {
-                const uint32_t flags = b == 0 ? MOUSEEVENTF_LEFTDOWN | MOUSEEVENTF_LEFTUP
-                                              : MOUSEEVENTF_RIGHTDOWN | MOUSEEVENTF_RIGHTUP;
+                const uint32_t flags =
+                    b == 0 ? MOUSEEVENTF_LEFTDOWN | MOUSEEVENTF_LEFTUP : MOUSEEVENTF_RIGHTDOWN | MOUSEEVENTF_RIGHTUP;
                 x->io().SendMouseEvent(flags, 0, 0, 0);
             } else if (source == 1) {
                 mouse->Button(buttons[b], true);
@@ -271,7 +271,7 @@ TEST_F(MonitorTest, KeypadKeysFollowNumLock) {
     keyboard->Key(kp7, true);
     keyboard->Key(kp7, false);
     ASSERT_TRUE(WaitForRecords(2));
-    EXPECT_EQ(records[0].vkey, 0x24); // Home
+    EXPECT_EQ(records[0].vkey, 0x24);  // Home
     EXPECT_EQ(records[0].keyFlags, 0); // not E0: the keypad's Home
     const unsigned numLock = KeycodeOf(other, XK_Num_Lock);
     keyboard->Key(numLock, true);

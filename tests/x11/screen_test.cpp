@@ -33,9 +33,9 @@ protected:
         client = std::make_unique<TestClient>();
         ASSERT_NE(client->dpy(), nullptr);
         client->Fill(0, 0, kScreenWidth, kScreenHeight, 0x000000);
-        client->Fill(0, 0, 20, 20, 0x0000FF);                 // blue, top-left corner
-        client->Fill(100, 100, 50, 40, 0xFF0000);             // red
-        client->Fill(200, 150, 30, 30, 0x00FF00);             // green
+        client->Fill(0, 0, 20, 20, 0x0000FF);                                  // blue, top-left corner
+        client->Fill(100, 100, 50, 40, 0xFF0000);                              // red
+        client->Fill(200, 150, 30, 30, 0x00FF00);                              // green
         client->Fill(kScreenWidth - 20, kScreenHeight - 20, 20, 20, 0x123456); // bottom-right corner
         X11Options options;
         options.display = XDisplayName();
@@ -70,7 +70,7 @@ TEST_P(ScreenTest, RectangleInsideTheScreen) {
     ASSERT_EQ(image.height, 50);
     ASSERT_EQ(image.pixels.size(), 70u * 50u * 4u);
     EXPECT_EQ(At(image, 9, 4), kBlack);
-    EXPECT_EQ(At(image, 10, 5), kRed); // (100, 100)
+    EXPECT_EQ(At(image, 10, 5), kRed);  // (100, 100)
     EXPECT_EQ(At(image, 59, 44), kRed); // (149, 139)
     EXPECT_EQ(At(image, 60, 45), kBlack);
 }
@@ -80,7 +80,7 @@ TEST_P(ScreenTest, RectanglesPartlyOffTheScreenAreBlackOutside) {
     ASSERT_TRUE(x->screen().Capture({-10, -5, 40, 40}, image));
     EXPECT_EQ(At(image, 0, 0), kBlack);
     EXPECT_EQ(At(image, 9, 20), kBlack);
-    EXPECT_EQ(At(image, 10, 5), kBlue); // screen (0, 0)
+    EXPECT_EQ(At(image, 10, 5), kBlue);  // screen (0, 0)
     EXPECT_EQ(At(image, 29, 24), kBlue); // screen (19, 19)
     EXPECT_EQ(At(image, 30, 25), kBlack);
 

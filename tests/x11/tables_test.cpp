@@ -77,7 +77,7 @@ TEST(KeysymTable, ScanCodes) {
     EXPECT_TRUE(kpEnter.e0);
     EXPECT_TRUE(ScanCodeForEvdev(102).e0); // Home
     EXPECT_EQ(ScanCodeForEvdev(102).make, 0x47);
-    EXPECT_TRUE(ScanCodeForEvdev(119).e1); // Pause
+    EXPECT_TRUE(ScanCodeForEvdev(119).e1);       // Pause
     EXPECT_EQ(ScanCodeForEvdev(122).make, 0x72); // Hangul
     EXPECT_EQ(ScanCodeForEvdev(0).make, 0);
     EXPECT_EQ(ScanCodeForEvdev(700).make, 0);
@@ -159,7 +159,7 @@ TEST_F(OwnEventFilterTest, RequestsWithoutEventsExpire) {
 TEST_F(OwnEventFilterTest, AutoRepeatOfOurHeldKeyIsOurs) {
     f.Expect(5, RawKind::KeyDown, 50, t0);
     EXPECT_TRUE(f.Classify(5, RawKind::KeyDown, 50, true, t0));
-    EXPECT_TRUE(f.Classify(9, RawKind::KeyDown, 50, true, t0)); // repeat
+    EXPECT_TRUE(f.Classify(9, RawKind::KeyDown, 50, true, t0));   // repeat
     EXPECT_FALSE(f.Classify(9, RawKind::KeyDown, 50, false, t0)); // the same key on a real keyboard
     // Someone else releases it: repeats of later foreign presses are theirs.
     EXPECT_FALSE(f.Classify(10, RawKind::KeyUp, 50, true, t0));

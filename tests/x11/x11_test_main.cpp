@@ -26,7 +26,9 @@ public:
 
 } // namespace
 
-const std::string& XDisplayName() { return gDisplay; }
+const std::string& XDisplayName() {
+    return gDisplay;
+}
 
 } // namespace quillet::platform::x11::test
 

@@ -5,18 +5,8 @@
 #include <poll.h>
 
 #include <cstring>
-#include <thread>
 
 namespace quillet::platform::x11::test {
-
-bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() >= deadline) return done();
-        std::this_thread::yield();
-    }
-    return true;
-}
 
 TestClient::TestClient() {
     dpy_ = XOpenDisplay(XDisplayName().c_str());
@@ -45,8 +35,12 @@ TestClient::~TestClient() {
 
 void TestClient::Handle(XEvent& ev) {
     switch (ev.type) {
-    case MapNotify: mapped_ = true; break;
-    case MappingNotify: XRefreshKeyboardMapping(&ev.xmapping); break;
+    case MapNotify:
+        mapped_ = true;
+        break;
+    case MappingNotify:
+        XRefreshKeyboardMapping(&ev.xmapping);
+        break;
     case KeyPress:
     case KeyRelease: {
         char buf[16] = {};
@@ -56,8 +50,11 @@ void TestClient::Handle(XEvent& ev) {
         break;
     }
     case ButtonPress:
-    case ButtonRelease: buttons.push_back({ev.type == ButtonPress, ev.xbutton.button}); break;
-    default: break;
+    case ButtonRelease:
+        buttons.push_back({ev.type == ButtonPress, ev.xbutton.button});
+        break;
+    default:
+        break;
     }
 }
 
@@ -70,7 +67,8 @@ bool TestClient::WaitFor(const std::function<bool()>& done, std::chrono::millise
             Handle(ev);
         }
         if (done()) return true;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) return false;
         pollfd p{ConnectionNumber(dpy_), POLLIN, 0};
         poll(&p, 1, static_cast<int>(left.count()));
@@ -175,6 +173,8 @@ unsigned KeycodeOf(Display* dpy, KeySym sym) {
     return found;
 }
 
-bool KeymapHas(Display* dpy, KeySym sym) { return KeycodeOf(dpy, sym) != 0; }
+bool KeymapHas(Display* dpy, KeySym sym) {
+    return KeycodeOf(dpy, sym) != 0;
+}
 
 } // namespace quillet::platform::x11::test

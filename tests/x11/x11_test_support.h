@@ -25,9 +25,6 @@ const std::string& XDisplayName();
 constexpr int kScreenWidth = 1280;
 constexpr int kScreenHeight = 1024;
 
-// Polls `done` (cheaply) until it holds or the time runs out; for state that changes outside the test thread.
-bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = kWait);
-
 // A window covering the whole screen on a connection of its own, focused, recording keys and buttons.
 class TestClient {
 public:

@@ -41,7 +41,8 @@ MessagePtr Call(DBusConnection* c, MessagePtr call) {
     dbus_message_set_auto_start(call.get(), FALSE);
     DBusError error;
     dbus_error_init(&error);
-    DBusMessage* reply = dbus_connection_send_with_reply_and_block(c, call.get(), Fcitx5InputMethod::kTimeoutMs, &error);
+    DBusMessage* reply =
+        dbus_connection_send_with_reply_and_block(c, call.get(), Fcitx5InputMethod::kTimeoutMs, &error);
     dbus_error_free(&error);
     return MessagePtr(reply);
 }
@@ -88,8 +89,8 @@ ImeState Fcitx5InputMethod::OpenState() {
     }
     DBusConnection* c = bus_->connection;
 
-    MessagePtr ask(dbus_message_new_method_call("org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                                "org.freedesktop.DBus", "NameHasOwner"));
+    MessagePtr ask(dbus_message_new_method_call("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                                                "NameHasOwner"));
     if (!ask) return ImeState::None;
     const char* name = kFcitxName;
     dbus_message_append_args(ask.get(), DBUS_TYPE_STRING, &name, DBUS_TYPE_INVALID);
@@ -99,8 +100,8 @@ ImeState Fcitx5InputMethod::OpenState() {
         !hasOwner)
         return ImeState::None;
 
-    MessagePtr state = Call(c, MessagePtr(dbus_message_new_method_call(kFcitxName, "/controller",
-                                                                       "org.fcitx.Fcitx.Controller1", "State")));
+    MessagePtr state = Call(
+        c, MessagePtr(dbus_message_new_method_call(kFcitxName, "/controller", "org.fcitx.Fcitx.Controller1", "State")));
     dbus_int32_t value = 0;
     if (!state || !dbus_message_get_args(state.get(), nullptr, DBUS_TYPE_INT32, &value, DBUS_TYPE_INVALID))
         return ImeState::None;
@@ -112,7 +113,9 @@ ImeState Fcitx5InputMethod::OpenState() {
 struct Fcitx5InputMethod::Bus {};
 Fcitx5InputMethod::Fcitx5InputMethod(std::string busAddress) : address_(std::move(busAddress)) {}
 Fcitx5InputMethod::~Fcitx5InputMethod() = default;
-ImeState Fcitx5InputMethod::OpenState() { return ImeState::None; }
+ImeState Fcitx5InputMethod::OpenState() {
+    return ImeState::None;
+}
 
 #endif
 

@@ -15,16 +15,24 @@ constexpr uint8_t VK_SCROLL = 0x91;
 // Windows' mouse virtual keys by X button.
 uint8_t VkOfButton(int button) {
     switch (button) {
-    case 1: return 0x01;
-    case 3: return 0x02;
-    case 2: return 0x04;
-    case 8: return 0x05;
-    case 9: return 0x06;
-    default: return 0;
+    case 1:
+        return 0x01;
+    case 3:
+        return 0x02;
+    case 2:
+        return 0x04;
+    case 8:
+        return 0x05;
+    case 9:
+        return 0x06;
+    default:
+        return 0;
     }
 }
 
-bool IsMouseVk(uint8_t vk) { return vk == 0x01 || vk == 0x02 || vk == 0x04 || vk == 0x05 || vk == 0x06; }
+bool IsMouseVk(uint8_t vk) {
+    return vk == 0x01 || vk == 0x02 || vk == 0x04 || vk == 0x05 || vk == 0x06;
+}
 
 } // namespace
 
@@ -82,8 +90,10 @@ void X11InputOutput::SendKeyEvent(uint8_t vk, uint8_t /*scan*/, uint32_t flags) 
     FakeKey(kc, !release);
     pressedKeycode_[vk] = release ? 0 : kc;
     if (conn_.spareKeys().IsBound(kc)) {
-        if (release) conn_.spareKeys().Released(kc, now);
-        else conn_.spareKeys().Pressed(kc, now);
+        if (release)
+            conn_.spareKeys().Released(kc, now);
+        else
+            conn_.spareKeys().Pressed(kc, now);
     }
     conn_.Settle();
 }
@@ -209,8 +219,8 @@ void X11InputOutput::DownKeys(bool keys, bool buttons, std::array<uint8_t, 256>&
         XIButtonState pressed{};
         XIModifierState mods{};
         XIGroupState group{};
-        if (XIQueryPointer(d, conn_.masterPointer(), DefaultRootWindow(d), &root, &child, &rx, &ry, &wx, &wy,
-                           &pressed, &mods, &group)) {
+        if (XIQueryPointer(d, conn_.masterPointer(), DefaultRootWindow(d), &root, &child, &rx, &ry, &wx, &wy, &pressed,
+                           &mods, &group)) {
             for (int b = 1; b < pressed.mask_len * 8 && b < 16; ++b) {
                 const uint8_t vk = VkOfButton(b);
                 if (vk != 0 && XIMaskIsSet(pressed.mask, b)) state[vk] |= 0x80;

@@ -16,7 +16,8 @@ std::unique_ptr<InputConnection> InputConnection::Open(const std::string& displa
     std::unique_ptr<InputConnection> c(new InputConnection());
     c->dpy_ = OpenDisplay(displayName);
     if (!c->dpy_) {
-        error = "cannot connect to the X display \"" + std::string(XDisplayName(displayName.empty() ? nullptr : displayName.c_str())) + "\"";
+        error = "cannot connect to the X display \"" +
+                std::string(XDisplayName(displayName.empty() ? nullptr : displayName.c_str())) + "\"";
         return nullptr;
     }
     Display* d = c->dpy_.get();

@@ -58,7 +58,8 @@ private:
 // keycode is emptied again. Everything is restored by ReleaseAll (on close).
 class SpareKeys {
 public:
-    SpareKeys(Display* dpy, Keymap& keymap, std::chrono::milliseconds linger) : dpy_(dpy), keymap_(keymap), linger_(linger) {}
+    SpareKeys(Display* dpy, Keymap& keymap, std::chrono::milliseconds linger)
+        : dpy_(dpy), keymap_(keymap), linger_(linger) {}
 
     // Keycode carrying `sym`, binding a free one when needed; 0 when every free keycode is busy.
     KeyCode Acquire(KeySym sym, SteadyTime now);

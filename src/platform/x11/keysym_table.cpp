@@ -187,38 +187,17 @@ const ByVk& RowsByVk() {
 
 // Keysyms raw input reports with another key than the table's first row for them, and keysyms that have no row.
 constexpr std::pair<uint32_t, uint8_t> kReverseExtra[] = {
-    {XK_Shift_L, 0x10},
-    {XK_Shift_R, 0x10},
-    {XK_Control_L, 0x11},
-    {XK_Control_R, 0x11},
-    {XK_Alt_L, 0x12},
-    {XK_Alt_R, 0x12},
-    {XK_Meta_L, 0x12},
-    {XK_Meta_R, 0x12},
-    {XK_ISO_Level3_Shift, 0x12},
-    {XK_KP_Enter, 0x0D},
-    {XK_Print, 0x2C},
-    {XK_Sys_Req, 0x2C},
-    {XK_KP_Home, 0x24},
-    {XK_KP_End, 0x23},
-    {XK_KP_Prior, 0x21},
-    {XK_KP_Next, 0x22},
-    {XK_KP_Left, 0x25},
-    {XK_KP_Up, 0x26},
-    {XK_KP_Right, 0x27},
-    {XK_KP_Down, 0x28},
-    {XK_KP_Insert, 0x2D},
-    {XK_KP_Delete, 0x2E},
-    {XK_KP_Begin, 0x0C},
-    {XK_KP_Space, 0x20},
-    {XK_KP_Tab, 0x09},
-    {XK_KP_Equal, 0xBB},
-    {XK_ISO_Left_Tab, 0x09},
-    {XK_Henkan, 0x1C},
-    {XK_Hangul_Hanja, 0x19},
-    {XF86XK_Reload, 0xA8},
-    {XF86XK_AudioPause, 0xB3},
-    {XF86XK_Tools, 0x7C},
+    {XK_Shift_L, 0x10},        {XK_Shift_R, 0x10},      {XK_Control_L, 0x11},
+    {XK_Control_R, 0x11},      {XK_Alt_L, 0x12},        {XK_Alt_R, 0x12},
+    {XK_Meta_L, 0x12},         {XK_Meta_R, 0x12},       {XK_ISO_Level3_Shift, 0x12},
+    {XK_KP_Enter, 0x0D},       {XK_Print, 0x2C},        {XK_Sys_Req, 0x2C},
+    {XK_KP_Home, 0x24},        {XK_KP_End, 0x23},       {XK_KP_Prior, 0x21},
+    {XK_KP_Next, 0x22},        {XK_KP_Left, 0x25},      {XK_KP_Up, 0x26},
+    {XK_KP_Right, 0x27},       {XK_KP_Down, 0x28},      {XK_KP_Insert, 0x2D},
+    {XK_KP_Delete, 0x2E},      {XK_KP_Begin, 0x0C},     {XK_KP_Space, 0x20},
+    {XK_KP_Tab, 0x09},         {XK_KP_Equal, 0xBB},     {XK_ISO_Left_Tab, 0x09},
+    {XK_Henkan, 0x1C},         {XK_Hangul_Hanja, 0x19}, {XF86XK_Reload, 0xA8},
+    {XF86XK_AudioPause, 0xB3}, {XF86XK_Tools, 0x7C},
 };
 
 struct ByKeysym {
@@ -248,43 +227,63 @@ uint8_t VkForKeysym(uint32_t keysym) {
 
 uint8_t SidedVkForKeysym(uint32_t keysym) {
     switch (keysym) {
-    case XK_Shift_L: return 0xA0;
-    case XK_Shift_R: return 0xA1;
-    case XK_Control_L: return 0xA2;
-    case XK_Control_R: return 0xA3;
+    case XK_Shift_L:
+        return 0xA0;
+    case XK_Shift_R:
+        return 0xA1;
+    case XK_Control_L:
+        return 0xA2;
+    case XK_Control_R:
+        return 0xA3;
     case XK_Alt_L:
-    case XK_Meta_L: return 0xA4;
+    case XK_Meta_L:
+        return 0xA4;
     case XK_Alt_R:
     case XK_Meta_R:
-    case XK_ISO_Level3_Shift: return 0xA5;
-    default: return 0;
+    case XK_ISO_Level3_Shift:
+        return 0xA5;
+    default:
+        return 0;
     }
 }
 
 uint8_t VkForEvdevPosition(uint16_t code) {
     // Rows of the main block on a US keyboard, left to right.
-    static constexpr char kDigits[] = "1234567890";    // codes 2..11
-    static constexpr char kTop[] = "QWERTYUIOP";       // 16..25
-    static constexpr char kHome[] = "ASDFGHJKL";       // 30..38
-    static constexpr char kBottom[] = "ZXCVBNM";       // 44..50
+    static constexpr char kDigits[] = "1234567890"; // codes 2..11
+    static constexpr char kTop[] = "QWERTYUIOP";    // 16..25
+    static constexpr char kHome[] = "ASDFGHJKL";    // 30..38
+    static constexpr char kBottom[] = "ZXCVBNM";    // 44..50
     if (code >= 2 && code <= 11) return static_cast<uint8_t>(kDigits[code - 2]);
     if (code >= 16 && code <= 25) return static_cast<uint8_t>(kTop[code - 16]);
     if (code >= 30 && code <= 38) return static_cast<uint8_t>(kHome[code - 30]);
     if (code >= 44 && code <= 50) return static_cast<uint8_t>(kBottom[code - 44]);
     switch (code) {
-    case 12: return 0xBD;
-    case 13: return 0xBB;
-    case 26: return 0xDB;
-    case 27: return 0xDD;
-    case 39: return 0xBA;
-    case 40: return 0xDE;
-    case 41: return 0xC0;
-    case 43: return 0xDC;
-    case 51: return 0xBC;
-    case 52: return 0xBE;
-    case 53: return 0xBF;
-    case 86: return 0xE2;
-    default: return 0;
+    case 12:
+        return 0xBD;
+    case 13:
+        return 0xBB;
+    case 26:
+        return 0xDB;
+    case 27:
+        return 0xDD;
+    case 39:
+        return 0xBA;
+    case 40:
+        return 0xDE;
+    case 41:
+        return 0xC0;
+    case 43:
+        return 0xDC;
+    case 51:
+        return 0xBC;
+    case 52:
+        return 0xBE;
+    case 53:
+        return 0xBF;
+    case 86:
+        return 0xE2;
+    default:
+        return 0;
     }
 }
 
@@ -293,72 +292,138 @@ ScanCode ScanCodeForEvdev(uint16_t code) {
     if (code >= 1 && code <= 88) return {static_cast<uint8_t>(code), false, false};
     constexpr bool E0 = true;
     switch (code) {
-    case 85: return {0x76, false, false}; // Zenkaku/Hankaku
-    case 89: return {0x73, false, false}; // Ro
-    case 90: return {0x78, false, false}; // Katakana
-    case 91: return {0x77, false, false}; // Hiragana
-    case 92: return {0x79, false, false}; // Henkan
-    case 93: return {0x70, false, false}; // Katakana/Hiragana
-    case 94: return {0x7B, false, false}; // Muhenkan
-    case 95: return {0x5C, false, false}; // keypad JP comma
-    case 96: return {0x1C, E0, false};    // keypad Enter
-    case 97: return {0x1D, E0, false};    // right Control
-    case 98: return {0x35, E0, false};    // keypad /
-    case 99: return {0x37, E0, false};    // Print Screen / SysRq
-    case 100: return {0x38, E0, false};   // right Alt
-    case 102: return {0x47, E0, false};   // Home
-    case 103: return {0x48, E0, false};   // Up
-    case 104: return {0x49, E0, false};   // Page Up
-    case 105: return {0x4B, E0, false};   // Left
-    case 106: return {0x4D, E0, false};   // Right
-    case 107: return {0x4F, E0, false};   // End
-    case 108: return {0x50, E0, false};   // Down
-    case 109: return {0x51, E0, false};   // Page Down
-    case 110: return {0x52, E0, false};   // Insert
-    case 111: return {0x53, E0, false};   // Delete
-    case 113: return {0x20, E0, false};   // Mute
-    case 114: return {0x2E, E0, false};   // Volume Down
-    case 115: return {0x30, E0, false};   // Volume Up
-    case 116: return {0x5E, E0, false};   // Power
-    case 117: return {0x59, false, false}; // keypad =
-    case 119: return {0x45, false, true};  // Pause (E1 1D 45)
-    case 121: return {0x7E, false, false}; // keypad comma
-    case 122: return {0x72, false, false}; // Hangul
-    case 123: return {0x71, false, false}; // Hanja
-    case 124: return {0x7D, false, false}; // Yen
-    case 125: return {0x5B, E0, false};    // left Windows
-    case 126: return {0x5C, E0, false};    // right Windows
-    case 127: return {0x5D, E0, false};    // Menu
-    case 128: return {0x68, E0, false};    // Browser Stop
-    case 140: return {0x21, E0, false};    // Calculator
-    case 142: return {0x5F, E0, false};    // Sleep
-    case 143: return {0x63, E0, false};    // Wake
-    case 155: return {0x6C, E0, false};    // Mail
-    case 156: return {0x66, E0, false};    // Favorites
-    case 157: return {0x6B, E0, false};    // My Computer
-    case 158: return {0x6A, E0, false};    // Browser Back
-    case 159: return {0x69, E0, false};    // Browser Forward
-    case 163: return {0x19, E0, false};    // Next Track
-    case 164: return {0x22, E0, false};    // Play/Pause
-    case 165: return {0x10, E0, false};    // Previous Track
-    case 166: return {0x24, E0, false};    // Stop Media
-    case 172: return {0x32, E0, false};    // Browser Home
-    case 173: return {0x67, E0, false};    // Browser Refresh
-    case 183: return {0x64, false, false}; // F13
-    case 184: return {0x65, false, false};
-    case 185: return {0x66, false, false};
-    case 186: return {0x67, false, false};
-    case 187: return {0x68, false, false};
-    case 188: return {0x69, false, false};
-    case 189: return {0x6A, false, false};
-    case 190: return {0x6B, false, false};
-    case 191: return {0x6C, false, false};
-    case 192: return {0x6D, false, false};
-    case 193: return {0x6E, false, false};
-    case 194: return {0x76, false, false}; // F24
-    case 217: return {0x65, E0, false};    // Browser Search
-    case 226: return {0x6D, E0, false};    // Select Media
-    default: return {};
+    case 85:
+        return {0x76, false, false}; // Zenkaku/Hankaku
+    case 89:
+        return {0x73, false, false}; // Ro
+    case 90:
+        return {0x78, false, false}; // Katakana
+    case 91:
+        return {0x77, false, false}; // Hiragana
+    case 92:
+        return {0x79, false, false}; // Henkan
+    case 93:
+        return {0x70, false, false}; // Katakana/Hiragana
+    case 94:
+        return {0x7B, false, false}; // Muhenkan
+    case 95:
+        return {0x5C, false, false}; // keypad JP comma
+    case 96:
+        return {0x1C, E0, false}; // keypad Enter
+    case 97:
+        return {0x1D, E0, false}; // right Control
+    case 98:
+        return {0x35, E0, false}; // keypad /
+    case 99:
+        return {0x37, E0, false}; // Print Screen / SysRq
+    case 100:
+        return {0x38, E0, false}; // right Alt
+    case 102:
+        return {0x47, E0, false}; // Home
+    case 103:
+        return {0x48, E0, false}; // Up
+    case 104:
+        return {0x49, E0, false}; // Page Up
+    case 105:
+        return {0x4B, E0, false}; // Left
+    case 106:
+        return {0x4D, E0, false}; // Right
+    case 107:
+        return {0x4F, E0, false}; // End
+    case 108:
+        return {0x50, E0, false}; // Down
+    case 109:
+        return {0x51, E0, false}; // Page Down
+    case 110:
+        return {0x52, E0, false}; // Insert
+    case 111:
+        return {0x53, E0, false}; // Delete
+    case 113:
+        return {0x20, E0, false}; // Mute
+    case 114:
+        return {0x2E, E0, false}; // Volume Down
+    case 115:
+        return {0x30, E0, false}; // Volume Up
+    case 116:
+        return {0x5E, E0, false}; // Power
+    case 117:
+        return {0x59, false, false}; // keypad =
+    case 119:
+        return {0x45, false, true}; // Pause (E1 1D 45)
+    case 121:
+        return {0x7E, false, false}; // keypad comma
+    case 122:
+        return {0x72, false, false}; // Hangul
+    case 123:
+        return {0x71, false, false}; // Hanja
+    case 124:
+        return {0x7D, false, false}; // Yen
+    case 125:
+        return {0x5B, E0, false}; // left Windows
+    case 126:
+        return {0x5C, E0, false}; // right Windows
+    case 127:
+        return {0x5D, E0, false}; // Menu
+    case 128:
+        return {0x68, E0, false}; // Browser Stop
+    case 140:
+        return {0x21, E0, false}; // Calculator
+    case 142:
+        return {0x5F, E0, false}; // Sleep
+    case 143:
+        return {0x63, E0, false}; // Wake
+    case 155:
+        return {0x6C, E0, false}; // Mail
+    case 156:
+        return {0x66, E0, false}; // Favorites
+    case 157:
+        return {0x6B, E0, false}; // My Computer
+    case 158:
+        return {0x6A, E0, false}; // Browser Back
+    case 159:
+        return {0x69, E0, false}; // Browser Forward
+    case 163:
+        return {0x19, E0, false}; // Next Track
+    case 164:
+        return {0x22, E0, false}; // Play/Pause
+    case 165:
+        return {0x10, E0, false}; // Previous Track
+    case 166:
+        return {0x24, E0, false}; // Stop Media
+    case 172:
+        return {0x32, E0, false}; // Browser Home
+    case 173:
+        return {0x67, E0, false}; // Browser Refresh
+    case 183:
+        return {0x64, false, false}; // F13
+    case 184:
+        return {0x65, false, false};
+    case 185:
+        return {0x66, false, false};
+    case 186:
+        return {0x67, false, false};
+    case 187:
+        return {0x68, false, false};
+    case 188:
+        return {0x69, false, false};
+    case 189:
+        return {0x6A, false, false};
+    case 190:
+        return {0x6B, false, false};
+    case 191:
+        return {0x6C, false, false};
+    case 192:
+        return {0x6D, false, false};
+    case 193:
+        return {0x6E, false, false};
+    case 194:
+        return {0x76, false, false}; // F24
+    case 217:
+        return {0x65, E0, false}; // Browser Search
+    case 226:
+        return {0x6D, E0, false}; // Select Media
+    default:
+        return {};
     }
 }
 

@@ -36,6 +36,8 @@ ScanCode ScanCodeForEvdev(uint16_t evdevCode);
 uint8_t DefaultScanCodeForVk(uint8_t vk);
 
 // True for keysyms of the numeric keypad (their level depends on Num Lock).
-inline bool IsKeypadKeysym(uint32_t keysym) { return keysym >= 0xff80 && keysym <= 0xffbd; }
+inline bool IsKeypadKeysym(uint32_t keysym) {
+    return keysym >= 0xff80 && keysym <= 0xffbd;
+}
 
 } // namespace quillet::platform::x11

@@ -20,8 +20,10 @@ bool OwnEventFilter::Classify(unsigned long serial, RawKind kind, int detail, bo
         const bool keyInRange = detail >= 0 && detail < 256;
         if (kind == RawKind::KeyDown && keyInRange) {
             // A press we did not ask for on a key we hold is the server's auto-repeat of our key.
-            if (!ours && keysHeld_.test(static_cast<std::size_t>(detail))) ours = true;
-            else if (ours) keysHeld_.set(static_cast<std::size_t>(detail));
+            if (!ours && keysHeld_.test(static_cast<std::size_t>(detail)))
+                ours = true;
+            else if (ours)
+                keysHeld_.set(static_cast<std::size_t>(detail));
         } else if (kind == RawKind::KeyUp && keyInRange) {
             // Released, by us or by someone else: either way the key is no longer held for us.
             keysHeld_.reset(static_cast<std::size_t>(detail));

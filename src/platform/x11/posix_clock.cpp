@@ -65,7 +65,8 @@ void PosixPeriodicTimer::Run(std::shared_ptr<State> state, std::chrono::steady_c
 uint32_t PosixClock::NowMs() {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<uint32_t>(static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u);
+    return static_cast<uint32_t>(static_cast<uint64_t>(ts.tv_sec) * 1000u +
+                                 static_cast<uint64_t>(ts.tv_nsec) / 1000000u);
 }
 
 LocalTime PosixClock::LocalNow() {

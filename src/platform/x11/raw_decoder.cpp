@@ -48,28 +48,42 @@ RawInputRecord KeyRecord(uint8_t vk, uint16_t evdevCode, bool press, bool sys) {
     r.vkey = vk;
     const ScanCode scan = ScanCodeForEvdev(evdevCode);
     r.makeCode = scan.make;
-    r.keyFlags = static_cast<uint16_t>((press ? 0 : RI_KEY_BREAK) | (scan.e0 ? RI_KEY_E0 : 0) | (scan.e1 ? RI_KEY_E1 : 0));
-    if (sys) r.message = press ? WM_SYSKEYDOWN : WM_SYSKEYUP;
-    else r.message = press ? WM_KEYDOWN : WM_KEYUP;
+    r.keyFlags =
+        static_cast<uint16_t>((press ? 0 : RI_KEY_BREAK) | (scan.e0 ? RI_KEY_E0 : 0) | (scan.e1 ? RI_KEY_E1 : 0));
+    if (sys)
+        r.message = press ? WM_SYSKEYDOWN : WM_SYSKEYUP;
+    else
+        r.message = press ? WM_KEYDOWN : WM_KEYUP;
     return r;
 }
 
 std::optional<RawInputRecord> ButtonRecord(int button, bool press) {
     switch (button) {
-    case 1: return MouseRecord(press ? RI_MOUSE_LEFT_BUTTON_DOWN : RI_MOUSE_LEFT_BUTTON_UP, 0);
-    case 2: return MouseRecord(press ? RI_MOUSE_MIDDLE_BUTTON_DOWN : RI_MOUSE_MIDDLE_BUTTON_UP, 0);
-    case 3: return MouseRecord(press ? RI_MOUSE_RIGHT_BUTTON_DOWN : RI_MOUSE_RIGHT_BUTTON_UP, 0);
-    case 8: return MouseRecord(press ? RI_MOUSE_BUTTON_4_DOWN : RI_MOUSE_BUTTON_4_UP, 0);
-    case 9: return MouseRecord(press ? RI_MOUSE_BUTTON_5_DOWN : RI_MOUSE_BUTTON_5_UP, 0);
-    default: break;
+    case 1:
+        return MouseRecord(press ? RI_MOUSE_LEFT_BUTTON_DOWN : RI_MOUSE_LEFT_BUTTON_UP, 0);
+    case 2:
+        return MouseRecord(press ? RI_MOUSE_MIDDLE_BUTTON_DOWN : RI_MOUSE_MIDDLE_BUTTON_UP, 0);
+    case 3:
+        return MouseRecord(press ? RI_MOUSE_RIGHT_BUTTON_DOWN : RI_MOUSE_RIGHT_BUTTON_UP, 0);
+    case 8:
+        return MouseRecord(press ? RI_MOUSE_BUTTON_4_DOWN : RI_MOUSE_BUTTON_4_UP, 0);
+    case 9:
+        return MouseRecord(press ? RI_MOUSE_BUTTON_5_DOWN : RI_MOUSE_BUTTON_5_UP, 0);
+    default:
+        break;
     }
     if (!press) return std::nullopt; // a wheel notch is a press and a release; Windows reports it once
     switch (button) {
-    case 4: return MouseRecord(RI_MOUSE_WHEEL, WHEEL_DELTA);
-    case 5: return MouseRecord(RI_MOUSE_WHEEL, -WHEEL_DELTA);
-    case 6: return MouseRecord(RI_MOUSE_HWHEEL, -WHEEL_DELTA);
-    case 7: return MouseRecord(RI_MOUSE_HWHEEL, WHEEL_DELTA);
-    default: return std::nullopt;
+    case 4:
+        return MouseRecord(RI_MOUSE_WHEEL, WHEEL_DELTA);
+    case 5:
+        return MouseRecord(RI_MOUSE_WHEEL, -WHEEL_DELTA);
+    case 6:
+        return MouseRecord(RI_MOUSE_HWHEEL, -WHEEL_DELTA);
+    case 7:
+        return MouseRecord(RI_MOUSE_HWHEEL, WHEEL_DELTA);
+    default:
+        return std::nullopt;
     }
 }
 
@@ -145,18 +159,31 @@ void RawEventDecoder::Decode(int evtype, const XIRawEvent& ev, OwnEventFilter::T
                              std::vector<RawInputRecord>& out) {
     RawKind kind;
     switch (evtype) {
-    case XI_RawKeyPress: kind = RawKind::KeyDown; break;
-    case XI_RawKeyRelease: kind = RawKind::KeyUp; break;
-    case XI_RawButtonPress: kind = RawKind::ButtonDown; break;
-    case XI_RawButtonRelease: kind = RawKind::ButtonUp; break;
-    case XI_RawMotion: kind = RawKind::Motion; break;
-    default: return;
+    case XI_RawKeyPress:
+        kind = RawKind::KeyDown;
+        break;
+    case XI_RawKeyRelease:
+        kind = RawKind::KeyUp;
+        break;
+    case XI_RawButtonPress:
+        kind = RawKind::ButtonDown;
+        break;
+    case XI_RawButtonRelease:
+        kind = RawKind::ButtonUp;
+        break;
+    case XI_RawMotion:
+        kind = RawKind::Motion;
+        break;
+    default:
+        return;
     }
     const int detail = kind == RawKind::Motion ? 0 : ev.detail;
     const bool ours = filter_.Classify(ev.serial, kind, detail, IsXtestDevice(ev.sourceid), now);
     switch (kind) {
     case RawKind::KeyDown:
-    case RawKind::KeyUp: DecodeKey(ev, kind == RawKind::KeyDown, ours, out); break;
+    case RawKind::KeyUp:
+        DecodeKey(ev, kind == RawKind::KeyDown, ours, out);
+        break;
     case RawKind::ButtonDown:
     case RawKind::ButtonUp: {
         // Buttons emulated from smooth scrolling are counted from the scroll valuators instead.
@@ -167,7 +194,9 @@ void RawEventDecoder::Decode(int evtype, const XIRawEvent& ev, OwnEventFilter::T
         }
         break;
     }
-    case RawKind::Motion: DecodeMotion(ev, ours, out); break;
+    case RawKind::Motion:
+        DecodeMotion(ev, ours, out);
+        break;
     }
 }
 

@@ -20,7 +20,9 @@ uint32_t Channel(unsigned long pixel, unsigned long mask) {
     return static_cast<uint32_t>(v * 255 / ((1ul << bits) - 1));
 }
 
-bool HostIsLittleEndian() { return std::endian::native == std::endian::little; }
+bool HostIsLittleEndian() {
+    return std::endian::native == std::endian::little;
+}
 
 } // namespace
 
@@ -31,7 +33,8 @@ void ConvertToBgra(const XImage& image, int w, int h, const Visual& visual, Bgra
         uint8_t* dst = out.row(dy + y) + static_cast<std::size_t>(dx) * 4;
         if (fast) {
             // Each pixel is a native 32-bit word 0x??RRGGBB: in memory B, G, R, pad.
-            const auto* src = reinterpret_cast<const uint8_t*>(image.data) + static_cast<std::size_t>(y) * image.bytes_per_line;
+            const auto* src =
+                reinterpret_cast<const uint8_t*>(image.data) + static_cast<std::size_t>(y) * image.bytes_per_line;
             for (int x = 0; x < w; ++x) {
                 uint32_t v;
                 std::memcpy(&v, src + static_cast<std::size_t>(x) * 4, 4);
@@ -155,7 +158,8 @@ uint32_t X11Screen::Pixel(int32_t x, int32_t y) {
     const int64_t ry = int64_t{y} + l.primary.top;
     if (rx < 0 || ry < 0 || rx >= l.rootWidth || ry >= l.rootHeight) return CLR_INVALID;
     Display* d = dpy_.get();
-    XImage* image = XGetImage(d, DefaultRootWindow(d), static_cast<int>(rx), static_cast<int>(ry), 1, 1, AllPlanes, ZPixmap);
+    XImage* image =
+        XGetImage(d, DefaultRootWindow(d), static_cast<int>(rx), static_cast<int>(ry), 1, 1, AllPlanes, ZPixmap);
     if (image == nullptr) return CLR_INVALID;
     BgraImage one{1, 1, std::vector<uint8_t>(4)};
     ConvertToBgra(*image, 1, 1, *visual_, one, 0, 0);

@@ -21,9 +21,7 @@ struct ScreenLayout {
     int32_t ToRootY(int32_t y) const { return y + primary.top; }
     int32_t FromRootX(int32_t x) const { return x - primary.left; }
     int32_t FromRootY(int32_t y) const { return y - primary.top; }
-    ScreenRect VirtualScreen() const {
-        return {all.left - primary.left, all.top - primary.top, all.width, all.height};
-    }
+    ScreenRect VirtualScreen() const { return {all.left - primary.left, all.top - primary.top, all.width, all.height}; }
 };
 
 // Pixel of an absolute mouse coordinate (0..65535 over the primary monitor's extent); the exact inverse of the

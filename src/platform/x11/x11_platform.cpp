@@ -21,7 +21,9 @@ X11Platform::~X11Platform() {
     conn_.reset();
 }
 
-std::unique_ptr<X11Platform> X11Platform::Open(std::string& error) { return Open(X11Options{}, error); }
+std::unique_ptr<X11Platform> X11Platform::Open(std::string& error) {
+    return Open(X11Options{}, error);
+}
 
 std::unique_ptr<X11Platform> X11Platform::Open(const X11Options& options, std::string& error) {
     const char* env = std::getenv("DISPLAY");
@@ -41,13 +43,27 @@ std::unique_ptr<X11Platform> X11Platform::Open(const X11Options& options, std::s
     return p;
 }
 
-Platform X11Platform::platform() { return Platform{*io_, *ime_, *screen_, *monitor_, *clock_}; }
-InputOutputInterface& X11Platform::io() { return *io_; }
-InputMethod& X11Platform::ime() { return *ime_; }
-Screen& X11Platform::screen() { return *screen_; }
-InputMonitor& X11Platform::monitor() { return *monitor_; }
-Clock& X11Platform::clock() { return *clock_; }
-bool X11Platform::usingShm() const { return screen_->usingShm(); }
+Platform X11Platform::platform() {
+    return Platform{*io_, *ime_, *screen_, *monitor_, *clock_};
+}
+InputOutputInterface& X11Platform::io() {
+    return *io_;
+}
+InputMethod& X11Platform::ime() {
+    return *ime_;
+}
+Screen& X11Platform::screen() {
+    return *screen_;
+}
+InputMonitor& X11Platform::monitor() {
+    return *monitor_;
+}
+Clock& X11Platform::clock() {
+    return *clock_;
+}
+bool X11Platform::usingShm() const {
+    return screen_->usingShm();
+}
 
 std::string DescribeSessionProblem(const char* waylandDisplay, const char* sessionType) {
     const bool wayland = (waylandDisplay != nullptr && *waylandDisplay != '\0') ||

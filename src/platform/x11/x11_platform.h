@@ -28,10 +28,10 @@ class Fcitx5InputMethod;
 class PosixClock;
 
 struct X11Options {
-    std::string display;                          // empty: $DISPLAY
-    bool useShm = true;                           // false: read rectangles with XGetImage only
+    std::string display;                            // empty: $DISPLAY
+    bool useShm = true;                             // false: read rectangles with XGetImage only
     std::chrono::milliseconds spareKeyLinger{3000}; // how long a temporarily bound keysym stays bound after use
-    std::string imeBusAddress;                    // empty: the session bus
+    std::string imeBusAddress;                      // empty: the session bus
 };
 
 class X11Platform {

@@ -14,7 +14,7 @@
 namespace quillet::platform::x11 {
 
 std::unique_ptr<XvfbServer> XvfbServer::Start(int width, int height, std::string& error,
-                                               std::chrono::milliseconds timeout) {
+                                              std::chrono::milliseconds timeout) {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) {
         error = "pipe failed";
@@ -23,7 +23,8 @@ std::unique_ptr<XvfbServer> XvfbServer::Start(int width, int height, std::string
     // Everything the child needs is prepared before fork: only async-signal-safe calls happen after it.
     const std::string fdText = std::to_string(fds[1]);
     const std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
-    std::vector<std::string> args = {"Xvfb", "-displayfd", fdText, "-screen", "0", screen, "-nolisten", "tcp", "-noreset"};
+    std::vector<std::string> args = {"Xvfb", "-displayfd", fdText, "-screen", "0",
+                                     screen, "-nolisten",  "tcp",  "-noreset"};
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -57,7 +58,8 @@ std::unique_ptr<XvfbServer> XvfbServer::Start(int width, int height, std::string
     std::string number;
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
             error = "Xvfb did not report a display within " + std::to_string(timeout.count()) + " ms";
             break;
