@@ -68,25 +68,16 @@ TEST(KeysymTable, ReverseLookupReportsWhatRawInputReports) {
     }
 }
 
-TEST(KeysymTable, ScanCodes) {
-    EXPECT_EQ(ScanCodeForEvdev(1).make, 0x01); // Escape
-    EXPECT_EQ(ScanCodeForEvdev(30).make, 0x1E);
-    EXPECT_FALSE(ScanCodeForEvdev(28).e0);
+TEST(KeysymTable, ScanCodesOfKeysBeyondTheBasicBlock) {
     const ScanCode kpEnter = ScanCodeForEvdev(96);
     EXPECT_EQ(kpEnter.make, 0x1C);
     EXPECT_TRUE(kpEnter.e0);
-    EXPECT_TRUE(ScanCodeForEvdev(102).e0); // Home
-    EXPECT_EQ(ScanCodeForEvdev(102).make, 0x47);
+    EXPECT_FALSE(ScanCodeForEvdev(28).e0);       // the main Enter
     EXPECT_TRUE(ScanCodeForEvdev(119).e1);       // Pause
     EXPECT_EQ(ScanCodeForEvdev(122).make, 0x72); // Hangul
     EXPECT_EQ(ScanCodeForEvdev(0).make, 0);
     EXPECT_EQ(ScanCodeForEvdev(700).make, 0);
-    EXPECT_EQ(DefaultScanCodeForVk('A'), 0x1E);
-    EXPECT_EQ(DefaultScanCodeForVk(0xA1), 0x36);
-    EXPECT_EQ(VkForEvdevPosition(2), '1');
-    EXPECT_EQ(VkForEvdevPosition(16), 'Q');
-    EXPECT_EQ(VkForEvdevPosition(39), 0xBA);
-    EXPECT_EQ(VkForEvdevPosition(1), 0);
+    EXPECT_EQ(VkForEvdevPosition(39), 0xBA); // ; on a US keyboard, whatever the layout puts there
 }
 
 // The engine's conversion of a pixel to absolute units.
@@ -178,21 +169,6 @@ TEST(RawRecords, KeyRecordsCarryScanCodeFlagsAndMessage) {
     EXPECT_EQ(up.message, WM_KEYUP);
     EXPECT_EQ(KeyRecord(0x12, 56, true, true).message, WM_SYSKEYDOWN);
     EXPECT_EQ(KeyRecord(0x12, 56, false, true).message, WM_SYSKEYUP);
-}
-
-TEST(RawRecords, Buttons) {
-    EXPECT_EQ(ButtonRecord(1, true)->buttonFlags, RI_MOUSE_LEFT_BUTTON_DOWN);
-    EXPECT_EQ(ButtonRecord(3, false)->buttonFlags, RI_MOUSE_RIGHT_BUTTON_UP);
-    EXPECT_EQ(ButtonRecord(2, true)->buttonFlags, RI_MOUSE_MIDDLE_BUTTON_DOWN);
-    EXPECT_EQ(ButtonRecord(8, true)->buttonFlags, RI_MOUSE_BUTTON_4_DOWN);
-    EXPECT_EQ(ButtonRecord(9, false)->buttonFlags, RI_MOUSE_BUTTON_5_UP);
-    const auto up = ButtonRecord(4, true);
-    EXPECT_EQ(up->buttonFlags, RI_MOUSE_WHEEL);
-    EXPECT_EQ(up->buttonData, 120);
-    EXPECT_EQ(ButtonRecord(5, true)->buttonData, -120);
-    EXPECT_EQ(ButtonRecord(7, true)->buttonFlags, RI_MOUSE_HWHEEL);
-    EXPECT_FALSE(ButtonRecord(4, false)); // a notch is reported once
-    EXPECT_FALSE(ButtonRecord(12, true));
 }
 
 TEST(RawRecords, SmoothScrollingBecomesWholeNotches) {
