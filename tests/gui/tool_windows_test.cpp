@@ -221,9 +221,12 @@ TEST_F(MacroDebugTest, PositionIsKeptOnTheDesktopAndStored) {
         EXPECT_EQ(settings.debugSX, screen.left);
         EXPECT_EQ(window.pos(), QPoint(settings.debugSX, settings.debugSY));
         window.move(screen.left + 5, screen.top + 6);
-        // Esc (Cancel) only hides.
+        // Esc and Enter only hide.
         window.show();
         QTest::keyClick(&window, Qt::Key_Escape);
+        EXPECT_FALSE(window.isVisible());
+        window.show();
+        QTest::keyClick(&window, Qt::Key_Return);
         EXPECT_FALSE(window.isVisible());
     }
     const platform::ScreenRect screen = CDialogCommon::VirtualScreen();

@@ -267,15 +267,6 @@ TEST(TabDialogTest, PagesShowOneAtATime) {
     EXPECT_TRUE(pages[0]->isVisible());
 }
 
-TEST(TabDialogTest, PagesDieWithTheControl) {
-    auto tabs = std::make_unique<CTabDialog>();
-    auto page = std::make_unique<CDialogCommon>();
-    QPointer<CDialogCommon> watched = page.get();
-    tabs->AddPage(QStringLiteral("only"), std::move(page));
-    tabs.reset();
-    EXPECT_TRUE(watched.isNull());
-}
-
 TEST(DialogHooksTest, ScopedHooksAnswerAndRestore) {
     std::vector<QString> asked;
     {

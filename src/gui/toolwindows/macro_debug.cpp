@@ -3,6 +3,7 @@
 #include <QComboBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -189,6 +190,16 @@ void CDialogMacroDebug::OnTimer() {
 void CDialogMacroDebug::done(int result) {
     setResult(result);
     hide();
+}
+
+void CDialogMacroDebug::keyPressEvent(QKeyEvent* event) {
+    // The window has no OK button; Enter still closes it as OK would.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        done(Accepted);
+        event->accept();
+        return;
+    }
+    CDialogCommon::keyPressEvent(event);
 }
 
 void CDialogMacroDebug::showEvent(QShowEvent* event) {

@@ -1,7 +1,6 @@
 #include "gui/widgets/hyperlink.h"
 
 #include <QDesktopServices>
-#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QUrl>
 
@@ -17,7 +16,6 @@ CHyperLink::CHyperLink(const QString& text, QWidget* parent) : QLabel(text, pare
     setFont(underlined);
     setCursor(Qt::ArrowCursor); // the owner may set the pointing hand
     setTextFormat(Qt::PlainText);
-    setFocusPolicy(Qt::TabFocus);
     setAutoFillBackground(false);
     ApplyColor();
 }
@@ -33,15 +31,6 @@ void CHyperLink::mouseReleaseEvent(QMouseEvent* event) {
         return;
     }
     QLabel::mouseReleaseEvent(event);
-}
-
-void CHyperLink::keyPressEvent(QKeyEvent* event) {
-    if (event->key() == Qt::Key_Space || event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-        Activate();
-        event->accept();
-        return;
-    }
-    QLabel::keyPressEvent(event);
 }
 
 void CHyperLink::Activate() {

@@ -30,7 +30,6 @@ signals:
 
 protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void Activate();
