@@ -25,6 +25,7 @@ int32_t ToAbsolute(int32_t v, int32_t extent) {
 class InjectionTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        ASSERT_TRUE(XvfbRunning()) << XvfbError();
         client = std::make_unique<TestClient>();
         ASSERT_NE(client->dpy(), nullptr);
         x = Open(std::chrono::milliseconds(200));

@@ -35,6 +35,7 @@ std::ostream& operator<<(std::ostream& os, const Seen& s) {
 class MonitorTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        ASSERT_TRUE(XvfbRunning()) << XvfbError();
         X11Options options;
         options.display = XDisplayName();
         std::string error;

@@ -30,6 +30,7 @@ constexpr Bgra kRed{0, 0, 255, 0};
 class ScreenTest : public ::testing::TestWithParam<bool> {
 protected:
     void SetUp() override {
+        ASSERT_TRUE(XvfbRunning()) << XvfbError();
         client = std::make_unique<TestClient>();
         ASSERT_NE(client->dpy(), nullptr);
         client->Fill(0, 0, kScreenWidth, kScreenHeight, 0x000000);

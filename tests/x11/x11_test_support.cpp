@@ -9,6 +9,7 @@
 namespace quillet::platform::x11::test {
 
 TestClient::TestClient() {
+    if (!XvfbRunning()) return; // never the session's own display
     dpy_ = XOpenDisplay(XDisplayName().c_str());
     if (dpy_ == nullptr) return;
     const int screen = DefaultScreen(dpy_);

@@ -20,8 +20,13 @@ namespace quillet::platform::x11::test {
 using namespace std::chrono_literals;
 inline constexpr std::chrono::milliseconds kWait = 10s; // upper bound of every condition wait
 
-// Display name of the Xvfb started for this test program (1280 x 1024 x 24).
+// Display name of the Xvfb started for this test program (1280 x 1024 x 24); empty when it did not start.
 const std::string& XDisplayName();
+const std::string& XvfbError();
+// For the SetUp of every test that needs the server: ASSERT_TRUE(XvfbRunning()) << XvfbError();
+inline bool XvfbRunning() {
+    return !XDisplayName().empty();
+}
 constexpr int kScreenWidth = 1280;
 constexpr int kScreenHeight = 1024;
 

@@ -72,8 +72,9 @@ std::unique_ptr<XvfbServer> XvfbServer::Start(int width, int height, std::string
         const ssize_t n = read(fds[0], &c, 1);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
+            // The pipe closed without a number: the child is ending (it never became Xvfb, or Xvfb failed).
             int status = 0;
-            const bool exited = waitpid(pid, &status, WNOHANG) == pid;
+            const bool exited = waitpid(pid, &status, 0) == pid;
             if (exited) server->pid_ = -1;
             error = exited && WIFEXITED(status) && WEXITSTATUS(status) == 127
                         ? "Xvfb is not installed (it is needed for the X11 tests; install the xvfb package)"
