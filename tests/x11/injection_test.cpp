@@ -128,6 +128,25 @@ TEST_F(InjectionTest, KeyMissingFromTheKeymapIsBoundForTheEventThenUnbound) {
     EXPECT_EQ(PressedSym(2), static_cast<KeySym>(XK_F13));
 }
 
+TEST_F(InjectionTest, TypedCharactersWorkWhenTheLayoutLacksTheirKey) {
+    // A layout without the ';' ':' key: the engine still types ':' as Shift + VK_OEM_1.
+    const unsigned kc = KeycodeOf(client->dpy(), XK_semicolon);
+    ASSERT_NE(kc, 0u);
+    int perKey = 0;
+    KeySym* saved = XGetKeyboardMapping(client->dpy(), static_cast<KeyCode>(kc), 1, &perKey);
+    std::vector<KeySym> empty(static_cast<std::size_t>(perKey), NoSymbol);
+    XChangeKeyboardMapping(client->dpy(), static_cast<int>(kc), perKey, empty.data(), 1);
+    XSync(client->dpy(), False);
+    Type(VK_OEM_1, true);
+    Type(VK_OEM_1, false);
+    const bool received = WaitForKeys(6);
+    XChangeKeyboardMapping(client->dpy(), static_cast<int>(kc), perKey, saved, 1);
+    XFree(saved);
+    XSync(client->dpy(), False);
+    ASSERT_TRUE(received);
+    EXPECT_EQ(client->Typed(), ":;");
+}
+
 TEST_F(InjectionTest, BindingsAndHeldKeysAreUndoneWhenTheBackendCloses) {
     x = Open(std::chrono::hours(1));
     ASSERT_TRUE(x);

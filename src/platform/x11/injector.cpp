@@ -84,7 +84,7 @@ void X11InputOutput::SendKeyEvent(uint8_t vk, uint8_t /*scan*/, uint32_t flags) 
         Keymap& keymap = conn_.keymap();
         const bool numLock = IsKeypadKeysym(static_cast<uint32_t>(sym)) && keymap.NumLockOn();
         kc = keymap.KeycodeFor(sym, numLock);
-        if (kc == 0) kc = conn_.spareKeys().Acquire(sym, now);
+        if (kc == 0) kc = conn_.spareKeys().Acquire(sym, ShiftedKeysymForVk(vk), now);
     }
     if (kc == 0) return;
     FakeKey(kc, !release);

@@ -114,13 +114,13 @@ unsigned Keymap::IndicatorBit(const char* name) {
     return bit;
 }
 
-void SpareKeys::Bind(KeyCode kc, KeySym sym) {
-    KeySym syms[2] = {sym, sym};
+void SpareKeys::Bind(KeyCode kc, KeySym sym, KeySym shifted) {
+    KeySym syms[2] = {sym, shifted != NoSymbol ? shifted : sym};
     XChangeKeyboardMapping(dpy_, kc, 2, syms, 1);
     keymap_.Invalidate();
 }
 
-KeyCode SpareKeys::Acquire(KeySym sym, SteadyTime now) {
+KeyCode SpareKeys::Acquire(KeySym sym, KeySym shifted, SteadyTime now) {
     for (Binding& b : bound_) {
         if (b.sym == sym) {
             b.lastUse = now;
@@ -132,7 +132,7 @@ KeyCode SpareKeys::Acquire(KeySym sym, SteadyTime now) {
     if (!free.empty()) {
         // From the top: the high keycodes are the ones least likely to be claimed by a keyboard plugged in later.
         const KeyCode kc = free.back();
-        Bind(kc, sym);
+        Bind(kc, sym, shifted);
         bound_.push_back({kc, sym, now, false});
         return kc;
     }
@@ -142,7 +142,7 @@ KeyCode SpareKeys::Acquire(KeySym sym, SteadyTime now) {
         if (!b.held && (oldest == nullptr || b.lastUse < oldest->lastUse)) oldest = &b;
     }
     if (oldest == nullptr) return 0;
-    Bind(oldest->keycode, sym);
+    Bind(oldest->keycode, sym, shifted);
     oldest->sym = sym;
     oldest->lastUse = now;
     return oldest->keycode;
@@ -175,7 +175,7 @@ std::optional<SteadyTime> SpareKeys::Expire(SteadyTime now) {
         }
         const SteadyTime due = it->lastUse + linger_;
         if (due <= now) {
-            Bind(it->keycode, NoSymbol);
+            Bind(it->keycode, NoSymbol, NoSymbol);
             it = bound_.erase(it);
         } else {
             if (!next || due < *next) next = due;
@@ -186,7 +186,7 @@ std::optional<SteadyTime> SpareKeys::Expire(SteadyTime now) {
 }
 
 void SpareKeys::ReleaseAll() {
-    for (const Binding& b : bound_) Bind(b.keycode, NoSymbol);
+    for (const Binding& b : bound_) Bind(b.keycode, NoSymbol, NoSymbol);
     bound_.clear();
 }
 

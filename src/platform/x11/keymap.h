@@ -61,8 +61,9 @@ public:
     SpareKeys(Display* dpy, Keymap& keymap, std::chrono::milliseconds linger)
         : dpy_(dpy), keymap_(keymap), linger_(linger) {}
 
-    // Keycode carrying `sym`, binding a free one when needed; 0 when every free keycode is busy.
-    KeyCode Acquire(KeySym sym, SteadyTime now);
+    // Keycode carrying `sym` (and `shifted` on its Shift level, when not NoSymbol), binding a free one when needed;
+    // 0 when every free keycode is busy.
+    KeyCode Acquire(KeySym sym, KeySym shifted, SteadyTime now);
     void Pressed(KeyCode kc, SteadyTime now);
     void Released(KeyCode kc, SteadyTime now);
     // Unbinds what has lingered long enough; returns when the next binding becomes due, if any.
@@ -78,7 +79,7 @@ private:
         SteadyTime lastUse;
         bool held = false;
     };
-    void Bind(KeyCode kc, KeySym sym);
+    void Bind(KeyCode kc, KeySym sym, KeySym shifted);
     Display* dpy_;
     Keymap& keymap_;
     std::chrono::milliseconds linger_;

@@ -219,6 +219,58 @@ uint32_t KeysymForVk(uint8_t vk, bool extended) {
     return extended && row->extendedKeysym != 0 ? row->extendedKeysym : row->keysym;
 }
 
+uint32_t ShiftedKeysymForVk(uint8_t vk) {
+    if (vk >= 'A' && vk <= 'Z') return XK_A + (vk - 'A');
+    switch (vk) {
+    case '1':
+        return XK_exclam;
+    case '2':
+        return XK_at;
+    case '3':
+        return XK_numbersign;
+    case '4':
+        return XK_dollar;
+    case '5':
+        return XK_percent;
+    case '6':
+        return XK_asciicircum;
+    case '7':
+        return XK_ampersand;
+    case '8':
+        return XK_asterisk;
+    case '9':
+        return XK_parenleft;
+    case '0':
+        return XK_parenright;
+    case 0xBA:
+        return XK_colon;
+    case 0xBB:
+        return XK_plus;
+    case 0xBC:
+        return XK_less;
+    case 0xBD:
+        return XK_underscore;
+    case 0xBE:
+        return XK_greater;
+    case 0xBF:
+        return XK_question;
+    case 0xC0:
+        return XK_asciitilde;
+    case 0xDB:
+        return XK_braceleft;
+    case 0xDC:
+        return XK_bar;
+    case 0xDD:
+        return XK_braceright;
+    case 0xDE:
+        return XK_quotedbl;
+    case 0xE2:
+        return XK_greater;
+    default:
+        return 0;
+    }
+}
+
 uint8_t VkForKeysym(uint32_t keysym) {
     static const ByKeysym table;
     auto it = table.vk.find(keysym);

@@ -12,6 +12,10 @@ namespace quillet::platform::x11 {
 // keypad twins turn into digits while Num Lock is on, which would change what the key means.
 uint32_t KeysymForVk(uint8_t vk, bool extended);
 
+// Keysym the key gives with Shift on a US keyboard (the colon for VK_OEM_1, 'A' for VK_A); 0 when Shift does not
+// change it. Used for keys bound temporarily, so that the engine's Shift + key still types the intended character.
+uint32_t ShiftedKeysymForVk(uint8_t vk);
+
 // Virtual key of a keysym as raw input reports it (generic VK_SHIFT / VK_CONTROL / VK_MENU for either side,
 // VK_RETURN for KP_Enter, the navigation keys for the keypad's navigation keysyms); 0 when unknown.
 uint8_t VkForKeysym(uint32_t keysym);
