@@ -14,6 +14,7 @@
 #include "model/settings.h"
 #include "platform/platform.h"
 #include "triggers/image_trigger.h"
+#include "triggers/input_router.h"
 #include "triggers/run_view.h"
 
 namespace quillet {
@@ -58,7 +59,7 @@ bool ColorConditionMatches(uint32_t pixel, int32_t color, int32_t tolerance);
 int32_t ClockValue(int form, const platform::LocalTime& t);
 bool InClockWindow(int32_t startTime, int32_t stopTime, int32_t v);
 
-class RunModeController {
+class RunModeController final : public MainInputConsumer {
 public:
     // engineTimer is the main window's scheduler timer (CMmtMacros); image evaluates the image conditions.
     RunModeController(Engine& engine, CAppIni& settings, platform::InputOutput& io, platform::Screen& screen,
@@ -80,7 +81,7 @@ public:
     void LeaveRunMode();
 
     // The main window's share of a decoded input event: the run/edit toggle key, then the hotkeys and key waits.
-    void OnMainInputEvent(int code, bool isPress);
+    void OnMainInputEvent(int code, bool isPress) override;
     void EvaluateHotkeys(int32_t keyEventCode);
 
     // Timer work.

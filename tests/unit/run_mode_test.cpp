@@ -90,6 +90,24 @@ TEST_F(TriggerTest, OneKeyAsStartAndStopAlternatesAndEveryRepeatCounts) {
     EXPECT_TRUE(Running(again));
 }
 
+TEST_F(TriggerTest, TheInputRouterHandsRealEventsToTheMainWindow) {
+    const std::size_t m = Add("m", FlagStartKey);
+    M(m).startKey = 'A' | KeyExactModifiers | KeyShift;
+    InputRouter router(settings, fake, fake);
+    router.mainWindow = &run;
+    EnterRun();
+    platform::RawInputRecord key;
+    key.vkey = 'A';
+    key.message = platform::WM_KEYDOWN;
+    key.injected = true; // our own output never triggers
+    fake.SetKeyDown(platform::VK_LSHIFT, true);
+    router.OnRawInput(key);
+    EXPECT_FALSE(Running(m));
+    key.injected = false;
+    router.OnRawInput(key);
+    EXPECT_TRUE(Running(m));
+}
+
 TEST_F(TriggerTest, HotkeysDoNothingInEditMode) {
     const std::size_t m = Add("m", FlagStartKey);
     M(m).startKey = 'A';
