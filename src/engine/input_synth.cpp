@@ -50,9 +50,9 @@ void InputSynth::SetImeHangul(bool open) {
     }
 }
 
-void InputSynth::TypeKey(uint8_t vk, bool shifted) {
-    constexpr uint32_t down = platform::KEYEVENTF_EXTENDEDKEY;
-    constexpr uint32_t up = platform::KEYEVENTF_EXTENDEDKEY | platform::KEYEVENTF_KEYUP;
+void InputSynth::TypeKey(uint8_t vk, bool shifted, bool extended) {
+    const uint32_t down = extended ? platform::KEYEVENTF_EXTENDEDKEY : 0;
+    const uint32_t up = down | platform::KEYEVENTF_KEYUP;
     const uint8_t scan = ScanCodeOf(vk);
     const uint8_t shiftScan = shifted ? ScanCodeOf(platform::VK_LSHIFT) : 0;
     if (shifted) SendKey(platform::VK_LSHIFT, shiftScan, down);

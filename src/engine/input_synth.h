@@ -28,8 +28,9 @@ public:
     // differs, a VK_HANGUL press and release with 33 ms pauses.
     void SetImeHangul(bool open);
 
-    // The typed key pattern: optional left shift down, key down, key up, optional left shift up, all extended.
-    void TypeKey(uint8_t vk, bool shifted);
+    // The typed key pattern: optional left shift down, key down, key up, optional left shift up, all extended
+    // unless extended is false.
+    void TypeKey(uint8_t vk, bool shifted, bool extended = true);
 
     platform::InputOutput& io() { return io_; }
     platform::Clock& clock() { return clock_; }

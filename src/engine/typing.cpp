@@ -121,8 +121,10 @@ void Typist::TypeChar(uint8_t c) {
     } else if (c >= 'A' && c <= 'Z') {
         shift = true;
     } else if (c == '\n') {
-        // A line break of a multi-line text (its CR is skipped) is the Enter key; 0x0A is no key at all.
-        vk = platform::VK_RETURN;
+        // A line break of a multi-line text (its CR is skipped) is the main Enter key; 0x0A is no key at all. It is
+        // sent without the extended flag, which would make it the keypad's Enter.
+        synth_.TypeKey(platform::VK_RETURN, false, false);
+        return;
     } else {
         const auto* it = std::find_if(std::begin(kPunctuation), std::end(kPunctuation),
                                       [c](const CharKey& k) { return static_cast<uint8_t>(k.ch) == c; });

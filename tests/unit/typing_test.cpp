@@ -74,8 +74,10 @@ std::string Typed(FakePlatform& p) {
         const std::size_t k = shift ? i + 1 : i;
         if (k + 1 >= ev.size()) return out + "!";
         const FakeEvent& down = ev[k];
-        if (down.flags != 0x1 || down.scan != p.ScanCodeOf(down.vk)) return out + "!";
-        if (ev[k + 1] != FakeEvent::Key(down.vk, down.scan, 0x3, ev[k + 1].tick)) return out + "!";
+        // Every typed key is extended, except the Enter of a line break, which is the main Enter key.
+        const uint32_t flags = down.vk == platform::VK_RETURN ? 0x0 : 0x1;
+        if (down.flags != flags || down.scan != p.ScanCodeOf(down.vk)) return out + "!";
+        if (ev[k + 1] != FakeEvent::Key(down.vk, down.scan, flags | 0x2, ev[k + 1].tick)) return out + "!";
         if (shift && (k + 2 >= ev.size() || ev[k + 2] != FakeEvent::Key(VK_LSHIFT, 0x2A, 0x3, ev[k + 2].tick)))
             return out + "!";
         out += (shift ? "#" : "") + KeyName(down.vk);
@@ -173,7 +175,9 @@ TEST_F(TypingTest, ControlBytesCarriageReturnAndLineFeed) {
     // CR and bytes below 7 type nothing but take a tick; the line feed of a line break types Enter.
     EXPECT_EQ(RunString(MakeStringItem(std::string("a\r\n\x01\x06\x07", 6))), 7);
     EXPECT_EQ(Typed(p), "A<0D><07>");
-    EXPECT_EQ(p.KeyEvents()[2], FakeEvent::Key(platform::VK_RETURN, 0x1C, 0x1, 3));
+    // The main Enter key, not the keypad's: no extended flag.
+    EXPECT_EQ(p.KeyEvents()[2], FakeEvent::Key(platform::VK_RETURN, 0x1C, 0x0, 3));
+    EXPECT_EQ(p.KeyEvents()[3], FakeEvent::Key(platform::VK_RETURN, 0x1C, 0x2, 3));
 }
 
 TEST_F(TypingTest, EmptyTextAndCommentsFinishAtOnceWithoutTouchingTheInputMethod) {
