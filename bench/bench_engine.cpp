@@ -3,6 +3,8 @@
 // operator new below; the fake's event log is cleared between passes (it keeps its capacity, so it stops growing).
 #include <benchmark/benchmark.h>
 
+#include "alloc_counter.h"
+
 #include <atomic>
 #include <cstddef>
 #include <cstdlib>
@@ -12,61 +14,6 @@
 #include "engine/engine.h"
 #include "platform/fake/fake_platform.h"
 
-namespace {
-
-std::atomic<std::size_t> allocations{0};
-
-// A small header in front of every block keeps the pointers handed out distinct from malloc's own.
-constexpr std::size_t kHeader = alignof(std::max_align_t);
-
-void* CountedAlloc(std::size_t size) {
-    allocations.fetch_add(1, std::memory_order_relaxed);
-    void* raw = std::malloc(size + kHeader);
-    return raw == nullptr ? nullptr : static_cast<char*>(raw) + kHeader;
-}
-
-// Kept out of line: inlined into operator delete, the compiler would pair the free with the new it sees and warn.
-#if defined(__GNUC__)
-__attribute__((noinline))
-#endif
-void CountedFree(void* p) noexcept {
-    if (p != nullptr) std::free(static_cast<char*>(p) - kHeader);
-}
-
-} // namespace
-
-void* operator new(std::size_t size) {
-    if (void* p = CountedAlloc(size)) return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) {
-    if (void* p = CountedAlloc(size)) return p;
-    throw std::bad_alloc();
-}
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    return CountedAlloc(size);
-}
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-    return CountedAlloc(size);
-}
-void operator delete(void* p) noexcept {
-    CountedFree(p);
-}
-void operator delete[](void* p) noexcept {
-    CountedFree(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    CountedFree(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-    CountedFree(p);
-}
-void operator delete(void* p, const std::nothrow_t&) noexcept {
-    CountedFree(p);
-}
-void operator delete[](void* p, const std::nothrow_t&) noexcept {
-    CountedFree(p);
-}
 
 namespace {
 
@@ -117,13 +64,13 @@ struct Bench {
 void RunPasses(benchmark::State& state, bool withLog) {
     Bench b(withLog);
     std::size_t events = 0;
-    const std::size_t before = allocations.load();
+    const std::size_t before = quillet::bench::Allocs().allocations.load();
     for (auto _ : state) {
         b.Pass();
         events += b.fake.events().size();
     }
     const auto passes = static_cast<double>(state.iterations());
-    state.counters["allocs/pass"] = static_cast<double>(allocations.load() - before) / passes;
+    state.counters["allocs/pass"] = static_cast<double>(quillet::bench::Allocs().allocations.load() - before) / passes;
     state.counters["events/pass"] = static_cast<double>(events) / passes;
     state.counters["lines/pass"] = static_cast<double>(b.lines) / passes;
     state.counters["macros"] = kMacros;

@@ -10,6 +10,8 @@
 // which are small here.
 #include <benchmark/benchmark.h>
 
+#include "alloc_counter.h"
+
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -21,65 +23,6 @@
 #include "model/cp949.h"
 #include "model/library_file.h"
 
-namespace {
-
-std::atomic<std::size_t> liveBytes{0};
-std::atomic<std::size_t> peakBytes{0};
-
-constexpr std::size_t kHeader = alignof(std::max_align_t);
-
-void* CountedAlloc(std::size_t size) {
-    void* raw = std::malloc(size + kHeader);
-    if (raw == nullptr) return nullptr;
-    *static_cast<std::size_t*>(raw) = size;
-    const std::size_t live = liveBytes.fetch_add(size, std::memory_order_relaxed) + size;
-    std::size_t peak = peakBytes.load(std::memory_order_relaxed);
-    while (live > peak && !peakBytes.compare_exchange_weak(peak, live, std::memory_order_relaxed)) {
-    }
-    return static_cast<char*>(raw) + kHeader;
-}
-
-void CountedFree(void* p) noexcept {
-    if (p == nullptr) return;
-    void* raw = static_cast<char*>(p) - kHeader;
-    liveBytes.fetch_sub(*static_cast<std::size_t*>(raw), std::memory_order_relaxed);
-    std::free(raw);
-}
-
-} // namespace
-
-void* operator new(std::size_t size) {
-    if (void* p = CountedAlloc(size)) return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) {
-    if (void* p = CountedAlloc(size)) return p;
-    throw std::bad_alloc();
-}
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    return CountedAlloc(size);
-}
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-    return CountedAlloc(size);
-}
-void operator delete(void* p) noexcept {
-    CountedFree(p);
-}
-void operator delete[](void* p) noexcept {
-    CountedFree(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    CountedFree(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-    CountedFree(p);
-}
-void operator delete(void* p, const std::nothrow_t&) noexcept {
-    CountedFree(p);
-}
-void operator delete[](void* p, const std::nothrow_t&) noexcept {
-    CountedFree(p);
-}
 
 namespace {
 
@@ -205,12 +148,12 @@ bool PrintFigures() {
     std::size_t peakDuringLoad = 0;
     std::size_t estimate = 0;
     {
-        const std::size_t base = liveBytes.load();
-        peakBytes.store(base);
+        const std::size_t base = quillet::bench::Allocs().liveBytes.load();
+        quillet::bench::Allocs().peakBytes.store(base);
         MacroLibrary lib;
         const LoadResult r = LoadMacroLibrary(FileName(), lib);
-        peakDuringLoad = peakBytes.load() - base;
-        heldAfterLoad = liveBytes.load() - base;
+        peakDuringLoad = quillet::bench::Allocs().peakBytes.load() - base;
+        heldAfterLoad = quillet::bench::Allocs().liveBytes.load() - base;
         estimate = sizeof(MacroLibrary) + EstimateHeap(lib);
         if (!r.ok()) {
             std::fprintf(stderr, "cannot load the benchmark library: %s\n", r.problem.c_str());
