@@ -1,0 +1,313 @@
+#include "e2e_support.h"
+
+#include <X11/XKBlib.h>
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <thread>
+
+extern char** environ;
+
+namespace quillet::e2e {
+
+namespace fs = std::filesystem;
+
+TempDir::TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "quillet-e2e-XXXXXX").string();
+    if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+}
+
+TempDir::~TempDir() {
+    if (path_.empty()) return;
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+}
+
+bool ChildProcess::Start(const std::vector<std::string>& argv, const fs::path& cwd, const std::vector<std::string>& env,
+                         const fs::path& log, std::string& error) {
+    if (argv.empty()) {
+        error = "nothing to start";
+        return false;
+    }
+    // The environment: ours with the given entries set or removed.
+    std::map<std::string, std::string> vars;
+    for (char** e = environ; *e != nullptr; ++e) {
+        const std::string entry = *e;
+        const auto eq = entry.find('=');
+        if (eq != std::string::npos) vars[entry.substr(0, eq)] = entry.substr(eq + 1);
+    }
+    for (const std::string& entry : env) {
+        const auto eq = entry.find('=');
+        if (eq == std::string::npos)
+            vars.erase(entry);
+        else
+            vars[entry.substr(0, eq)] = entry.substr(eq + 1);
+    }
+    std::vector<std::string> envText;
+    for (const auto& [name, value] : vars) envText.push_back(name + "=" + value);
+    std::vector<char*> envp;
+    for (std::string& s : envText) envp.push_back(s.data());
+    envp.push_back(nullptr);
+    std::vector<std::string> args = argv;
+    std::vector<char*> argp;
+    for (std::string& s : args) argp.push_back(s.data());
+    argp.push_back(nullptr);
+    const std::string dir = cwd.string();
+
+    log_ = log;
+    const int logFd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (logFd < 0) {
+        error = "cannot create " + log.string();
+        return false;
+    }
+    const pid_t parent = getpid();
+    const pid_t pid = fork();
+    if (pid < 0) {
+        close(logFd);
+        error = "fork failed";
+        return false;
+    }
+    if (pid == 0) {
+        // Only async-signal-safe calls from here on.
+        prctl(PR_SET_PDEATHSIG, SIGKILL); // never outlive the test program
+        if (getppid() != parent) _exit(126);
+        const int null = open("/dev/null", O_RDONLY);
+        if (null >= 0) dup2(null, STDIN_FILENO);
+        dup2(logFd, STDOUT_FILENO);
+        dup2(logFd, STDERR_FILENO);
+        if (chdir(dir.c_str()) != 0) _exit(126);
+        execve(argp[0], argp.data(), envp.data());
+        _exit(127);
+    }
+    close(logFd);
+    pid_ = pid;
+    return true;
+}
+
+ChildProcess::~ChildProcess() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGKILL);
+    while (waitpid(pid_, &status_, 0) < 0 && errno == EINTR) {
+    }
+}
+
+bool ChildProcess::Signal(int sig) const {
+    return pid_ > 0 && kill(pid_, sig) == 0;
+}
+
+bool ChildProcess::Ended() {
+    if (pid_ <= 0) return true;
+    int status = 0;
+    if (waitpid(pid_, &status, WNOHANG) != pid_) return false;
+    status_ = status;
+    pid_ = -1;
+    return true;
+}
+
+std::optional<int> ChildProcess::Wait(std::chrono::milliseconds timeout) {
+    if (pid_ <= 0) return status_;
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    // A process descriptor becomes readable when the process ends, so the wait needs no polling interval.
+    const int pidFd = static_cast<int>(syscall(SYS_pidfd_open, pid_, 0));
+    for (;;) {
+        if (Ended()) {
+            if (pidFd >= 0) close(pidFd);
+            return status_;
+        }
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            if (pidFd >= 0) close(pidFd);
+            return std::nullopt;
+        }
+        if (pidFd >= 0) {
+            pollfd p{pidFd, POLLIN, 0};
+            poll(&p, 1, static_cast<int>(left.count()));
+        } else {
+            // Kernels without process descriptors: look again shortly.
+            std::this_thread::sleep_for(std::min(left, std::chrono::milliseconds(5)));
+        }
+    }
+}
+
+std::string ChildProcess::Log() const {
+    std::ifstream in(log_, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::string ChildProcess::DescribeStatus(int status) {
+    if (WIFEXITED(status)) return "exit code " + std::to_string(WEXITSTATUS(status));
+    if (WIFSIGNALED(status)) return "killed by signal " + std::to_string(WTERMSIG(status));
+    return "status " + std::to_string(status);
+}
+
+WindowWatcher::WindowWatcher(const std::string& display) {
+    dpy_ = XOpenDisplay(display.c_str());
+    if (dpy_ == nullptr) return;
+    // New top-level windows and the answers to pings (sent to the root window) arrive as substructure events.
+    XSelectInput(dpy_, DefaultRootWindow(dpy_), SubstructureNotifyMask);
+    XSync(dpy_, False);
+}
+
+WindowWatcher::~WindowWatcher() {
+    if (dpy_ != nullptr) XCloseDisplay(dpy_);
+}
+
+namespace {
+
+// The next event of the connection; false when none came before the deadline.
+bool WaitForEvent(Display* dpy, XEvent& ev, std::chrono::steady_clock::time_point deadline) {
+    for (;;) {
+        if (XPending(dpy) > 0) {
+            XNextEvent(dpy, &ev);
+            return true;
+        }
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return false;
+        pollfd p{ConnectionNumber(dpy), POLLIN, 0};
+        poll(&p, 1, static_cast<int>(left.count()));
+    }
+}
+
+} // namespace
+
+std::string WindowWatcher::Title(Window window) {
+    const Atom utf8 = XInternAtom(dpy_, "UTF8_STRING", False);
+    const Atom netName = XInternAtom(dpy_, "_NET_WM_NAME", False);
+    Atom type = 0;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    std::string title;
+    if (XGetWindowProperty(dpy_, window, netName, 0, 1024, False, utf8, &type, &format, &count, &after, &data) ==
+            Success &&
+        data != nullptr) {
+        title.assign(reinterpret_cast<const char*>(data), count);
+        XFree(data);
+        if (!title.empty()) return title;
+    }
+    char* name = nullptr;
+    if (XFetchName(dpy_, window, &name) && name != nullptr) {
+        title = name;
+        XFree(name);
+    }
+    return title;
+}
+
+Window WindowWatcher::WaitForWindow(const std::string& title, std::chrono::milliseconds timeout,
+                                    const std::function<bool()>& alive) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        Window root = 0, parent = 0;
+        Window* children = nullptr;
+        unsigned count = 0;
+        Window found = 0;
+        if (XQueryTree(dpy_, DefaultRootWindow(dpy_), &root, &parent, &children, &count)) {
+            for (unsigned i = 0; i < count && found == 0; ++i) {
+                XWindowAttributes attrs;
+                if (XGetWindowAttributes(dpy_, children[i], &attrs) && attrs.map_state == IsViewable &&
+                    Title(children[i]) == title)
+                    found = children[i];
+            }
+            if (children != nullptr) XFree(children);
+        }
+        if (found != 0) return found;
+        if (!alive()) return 0;
+        // The title may be set after the window is mapped, and the program may end without a window: look again
+        // at every event and at least every 100 ms.
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline) return 0;
+        XEvent ev;
+        WaitForEvent(dpy_, ev, std::min(deadline, now + 100ms));
+    }
+}
+
+bool WindowWatcher::Ping(Window window, std::chrono::milliseconds timeout) {
+    const Atom protocols = XInternAtom(dpy_, "WM_PROTOCOLS", False);
+    const Atom ping = XInternAtom(dpy_, "_NET_WM_PING", False);
+    const long stamp = ++pingStamp_;
+    XEvent ev{};
+    ev.xclient.type = ClientMessage;
+    ev.xclient.window = window;
+    ev.xclient.message_type = protocols;
+    ev.xclient.format = 32;
+    ev.xclient.data.l[0] = static_cast<long>(ping);
+    ev.xclient.data.l[1] = stamp;
+    ev.xclient.data.l[2] = static_cast<long>(window);
+    XSendEvent(dpy_, window, False, NoEventMask, &ev);
+    XFlush(dpy_);
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (WaitForEvent(dpy_, ev, deadline)) {
+        if (ev.type == ClientMessage && ev.xclient.message_type == protocols &&
+            static_cast<Atom>(ev.xclient.data.l[0]) == ping && ev.xclient.data.l[1] == stamp)
+            return true;
+    }
+    return false;
+}
+
+bool WindowWatcher::Geometry(Window window, int& x, int& y, int& width, int& height) {
+    XWindowAttributes attrs;
+    if (!XGetWindowAttributes(dpy_, window, &attrs)) return false;
+    Window child = 0;
+    XTranslateCoordinates(dpy_, window, DefaultRootWindow(dpy_), 0, 0, &x, &y, &child);
+    width = attrs.width;
+    height = attrs.height;
+    return true;
+}
+
+bool NoKeyDown(Display* dpy) {
+    char keys[32] = {};
+    XQueryKeymap(dpy, keys);
+    for (char k : keys)
+        if (k != 0) return false;
+    return true;
+}
+
+std::string KeysDown(Display* dpy) {
+    char keys[32] = {};
+    XQueryKeymap(dpy, keys);
+    std::string names;
+    for (int kc = 0; kc < 256; ++kc) {
+        if ((keys[kc / 8] & (1 << (kc % 8))) == 0) continue;
+        const KeySym sym = XkbKeycodeToKeysym(dpy, static_cast<KeyCode>(kc), 0, 0);
+        const char* name = sym != NoSymbol ? XKeysymToString(sym) : nullptr;
+        names += (names.empty() ? "" : " ") + std::string(name != nullptr ? name : std::to_string(kc));
+    }
+    return names.empty() ? "(none)" : names;
+}
+
+std::vector<std::pair<std::string, std::string>> IniKeys(const fs::path& file, const std::string& section) {
+    std::vector<std::pair<std::string, std::string>> keys;
+    std::ifstream in(file, std::ios::binary);
+    std::string line;
+    bool inSection = false;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty() && line.front() == '[') {
+            inSection = line == "[" + section + "]";
+            continue;
+        }
+        const auto eq = line.find('=');
+        if (inSection && eq != std::string::npos) keys.emplace_back(line.substr(0, eq), line.substr(eq + 1));
+    }
+    return keys;
+}
+
+} // namespace quillet::e2e

@@ -1,0 +1,96 @@
+// End-to-end helpers: a temporary working folder, a child program with its output kept in a log, the program's
+// top-level window found by its title, and a round trip through that window's event loop.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+// Xlib's display type without Xlib's macros, so that this header goes with any other.
+typedef struct _XDisplay Display;
+
+namespace quillet::e2e {
+
+using namespace std::chrono_literals;
+using XWindow = unsigned long; // Xlib's Window
+
+// A fresh folder under the system's temporary directory, removed with everything in it when the object goes.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
+// A program started in a folder with some environment variables replaced; stdout and stderr go to a log file.
+// The destructor kills a program that is still running.
+class ChildProcess {
+public:
+    // env entries are "NAME=value" (set) or "NAME" (removed). False with a message when fork or exec fails.
+    bool Start(const std::vector<std::string>& argv, const std::filesystem::path& cwd,
+               const std::vector<std::string>& env, const std::filesystem::path& log, std::string& error);
+    ~ChildProcess();
+
+    bool running() const { return pid_ > 0; }
+    pid_t pid() const { return pid_; }
+    bool Signal(int sig) const;
+    // Waits for the program to end; the wait status, or nothing when it is still running after timeout.
+    std::optional<int> Wait(std::chrono::milliseconds timeout);
+    // True once the program has ended on its own (reaps it; never blocks).
+    bool Ended();
+    // The log so far, for failure messages.
+    std::string Log() const;
+    // "exit code N" / "killed by signal N".
+    static std::string DescribeStatus(int status);
+
+private:
+    pid_t pid_ = -1;
+    int status_ = 0;
+    std::filesystem::path log_;
+};
+
+// Watches the root window of a display for new top-level windows and talks to them.
+class WindowWatcher {
+public:
+    explicit WindowWatcher(const std::string& display);
+    ~WindowWatcher();
+    WindowWatcher(const WindowWatcher&) = delete;
+    WindowWatcher& operator=(const WindowWatcher&) = delete;
+
+    Display* dpy() const { return dpy_; }
+    // A viewable top-level window whose title is `title`; 0 when none appears within timeout or `alive` turns false.
+    XWindow WaitForWindow(const std::string& title, std::chrono::milliseconds timeout,
+                          const std::function<bool()>& alive);
+    // Sends a _NET_WM_PING to the window and waits for the answer its event loop sends back to the root window:
+    // once it is back, everything the program had received before the ping has been handled.
+    bool Ping(XWindow window, std::chrono::milliseconds timeout);
+    // The window's title (_NET_WM_NAME, else WM_NAME), UTF-8.
+    std::string Title(XWindow window);
+    // Top-left corner of the window in root coordinates and its size.
+    bool Geometry(XWindow window, int& x, int& y, int& width, int& height);
+
+private:
+    Display* dpy_ = nullptr;
+    long pingStamp_ = 0;
+};
+
+// True when no key of the display is down.
+bool NoKeyDown(Display* dpy);
+// The names of the keys down, for failure messages.
+std::string KeysDown(Display* dpy);
+
+// The keys of a section of an INI file, in file order, with their raw values.
+std::vector<std::pair<std::string, std::string>> IniKeys(const std::filesystem::path& file, const std::string& section);
+
+} // namespace quillet::e2e
