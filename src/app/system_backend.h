@@ -1,0 +1,21 @@
+// The platform backend of the system the program runs on: X11 on Linux, Win32 on Windows.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace quillet::app {
+
+class SystemBackend {
+public:
+    virtual ~SystemBackend() = default;
+    virtual platform::Platform platform() = 0;
+};
+
+// Opens the backend. On failure returns null and says why in error. warning is set when it opens but cannot do
+// everything (a Wayland session, where only X programs can be reached).
+std::unique_ptr<SystemBackend> OpenSystemBackend(std::string& error, std::string& warning);
+
+} // namespace quillet::app

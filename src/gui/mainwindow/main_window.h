@@ -1,0 +1,223 @@
+// The main window (dialog 102): the macro library's list, the run/edit mode switch, the library commands, the tray
+// icon and the two tool windows. It owns the library and everything that runs macros from it: the engine with its
+// periodic timer, the input router fed by the platform's input monitor, run mode with its four window timers.
+//
+// It works on whatever platform it is given (the system backend in the program, the fake one in tests) and never
+// opens one itself.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include <QIcon>
+#include <QPointer>
+
+#include "engine/engine.h"
+#include "engine/mm_timer.h"
+#include "gui/widgets/dialog_common.h"
+#include "model/macro.h"
+#include "model/settings.h"
+#include "platform/platform.h"
+#include "triggers/image_trigger.h"
+#include "triggers/input_router.h"
+#include "triggers/run_mode.h"
+#include "triggers/run_view.h"
+
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+class QRadioButton;
+class QSystemTrayIcon;
+class QTimer;
+
+namespace quillet::gui {
+
+class CDialogKeyMouseStatus;
+class CDialogMacroDebug;
+class CHyperLink;
+class CMarkerOverlay;
+
+class CQuilletDlg final : public CDialogCommon, public RunView {
+    Q_OBJECT
+public:
+    enum ControlId {
+        IdToggleHint = 1045,
+        IdRunRadio = 1014,  // "매크로 실행 가능"
+        IdEditRadio = 1015, // "실행 중단과 편집"
+        IdFileName = 1013,  // read-only: the library file
+        IdOpen = 1012,      // "..."
+        IdSave = 1022,      // "저장"
+        IdEditList = 1000,
+        IdRecord = 1016,   // "기록"
+        IdAdd = 1009,      // "추가"
+        IdEdit = 1011,     // "편집"
+        IdCopy = 1018,     // "복사"
+        IdDelete = 1010,   // "삭제"
+        IdCount = 1040,    // "%d개 매크로 기록됨."
+        IdUp = 1020,       // "^"
+        IdDown = 1021,     // "v"
+        IdVersion = 1037,  // "Version: ..."
+        IdLink = 1036,     // hyperlink
+        IdSettings = 1017, // "설정"
+        IdExit = 1102,     // "종료"
+        IdRunList = 1001,
+        IdInputStatus = 1019, // "입력상태"
+        IdRunStatus = 1023,   // "실행상태"
+    };
+    // Buttons whose dialogs do not exist yet: present, and disabled in both modes.
+    static constexpr std::array<int, 4> kPendingDialogButtons = {IdRecord, IdAdd, IdEdit, IdSettings};
+    static constexpr int32_t kOptionAlwaysOnTop = 0x4;
+    static constexpr int32_t kOptionStartMinimised = 0x10;
+
+    // The version label and the link under it.
+    struct VersionInfo {
+        QString productVersion;  // text of 1037
+        QString fileDescription; // text and target of the link
+    };
+
+    // Initialises the window completely (position, tray icon, hidden tool windows, library from macroFileName, run
+    // mode restored, input monitoring, window timers) without showing it; see ShowAtStart. platform, settings and
+    // counter must outlive the window.
+    CQuilletDlg(platform::Platform platform, CAppIni& settings, TimerCounter& counter, VersionInfo version = {},
+                QWidget* parent = nullptr);
+    ~CQuilletDlg() override;
+
+    // Shows the window the first time: top-most when macroOptions has 0x4, minimised when it has 0x10.
+    void ShowAtStart();
+    // The window's end, before it is deleted: input monitoring and the window timers stop, the tool windows go
+    // (storing their positions), every macro is stopped and every key and button a macro holds is released, the
+    // window position is stored and the tray icon removed. Also run by the destructor; later calls do nothing.
+    void Destroy();
+    bool destroyed() const { return destroyed_; }
+
+    // --- Commands ---
+    void OnOpen();        // 1012
+    void OnSave();        // 1022
+    void OnExit();        // 1102: the save question, then the window closes with OK
+    void OnCopy();        // 1018
+    void OnDelete();      // 1010
+    void OnUp();          // 1020
+    void OnDown();        // 1021
+    void OnInputStatus(); // 1019
+    void OnRunStatus();   // 1023
+    // Closes the window as the exit button does, without the save question: unsaved library changes are not
+    // written (signals, end of the desktop session).
+    void CloseWithoutQuestion();
+    // After the settings dialog: caption, top-most bit and the toggle hint.
+    void ApplySettings();
+    // A short note shown in the window (under the buttons) until the next library command.
+    void ShowNotice(const QString& text);
+    QString notice() const;
+
+    // --- State ---
+    bool modified() const { return modified_; }
+    // A library file that was damaged (or could not be read) when it was loaded: saving over it asks first.
+    const std::string& protectedFile() const { return protectedFile_; }
+    MacroLibrary& library() { return library_; }
+    Engine& engine() { return engine_; }
+    InputRouter& router() { return router_; }
+    KeyMouseStatus& keyMouseStatus() { return status_; }
+    RunModeController& runMode() { return runMode_; }
+    CMmtMacros& engineTimer() { return engineTimer_; }
+    CDialogMacroDebug* macroDebugWindow() const { return debugWindow_.get(); }
+    CDialogKeyMouseStatus* keyMouseStatusWindow() const { return statusWindow_.get(); }
+    QSystemTrayIcon* trayIcon() const { return tray_; }
+    // The running period of a window timer, -1 when it is not running.
+    int WindowTimerInterval(int id) const;
+    CMarkerOverlay* markerOverlay() const { return overlay_.get(); }
+    // The image result window with this (CP949) title, null when none was shown.
+    QLabel* ImageResultWindow(const std::string& title) const;
+
+    // --- RunView ---
+    void EnableControls(std::span<const int> ids, bool enable) override;
+    void SetModeRadios(bool runChecked) override;
+    void ShowRunList(bool show) override;
+    void SetRunListLines(const std::vector<std::string>& lines) override;
+    void SetRunningLines(const std::vector<bool>& running) override;
+    int SelectedEditIndex() const override;
+    void HideStatusWindow() override;
+    void ShowBalloon(const std::string& title, const std::string& text, int timeoutMs) override;
+    void SetTrayIcon(TrayIcon icon, const std::string& tooltip) override;
+    void RestartColorTimer(uint32_t periodMs) override;
+    void DrawColorMarkers(const std::vector<platform::MarkerRect>& markers) override;
+    void ShowImageResult(const std::string& title, const cv::Mat& image) override;
+
+    // Enter and Esc do nothing; the window ends only through the exit button (or CloseWithoutQuestion).
+    void done(int result) override;
+    void accept() override {}
+    void reject() override {}
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    enum class SaveOutcome { Saved, Declined, Failed };
+
+    void BuildControls();
+    void ConnectCommands();
+    void StartWindowTimers();
+    void LoadLibrary(const std::string& cp949Name);
+    void FillEditList(int selection);
+    void SelectEditLine(int row);
+    void UpdateCount();
+    void SetModified();
+    QString ToggleHintText() const;
+    // Writes the library to the name; a file protected after a damaged load is written only when the user says so.
+    // On failure problem says why.
+    SaveOutcome SaveLibrary(const std::string& cp949Name, std::string& problem);
+    // The save question before open and exit. False when the command should not go on.
+    bool AskToSave();
+    void ReportSaveFailure(const std::string& cp949Name, const std::string& problem);
+    void RestoreWindow();
+    // Every key and button any macro still holds is released, whatever the release setting says: keys faked down
+    // by a program that has ended stay down in the X server.
+    void ReleaseEverythingHeld();
+    void OnRawInput(const platform::RawInputRecord& record);
+    void PostToThisThread(std::function<void()> fn);
+
+    platform::Platform platform_;
+    CAppIni& settings_;
+    MacroLibrary library_;
+    Engine engine_;
+    KeyMouseStatus status_;
+    InputRouter router_;
+    CMmtMacros engineTimer_;
+    ImageTrigger image_;
+    RunModeController runMode_;
+
+    std::unique_ptr<CDialogKeyMouseStatus> statusWindow_;
+    std::unique_ptr<CDialogMacroDebug> debugWindow_;
+    std::unique_ptr<CMarkerOverlay> overlay_;
+    std::map<std::string, QPointer<QLabel>> imageWindows_;
+    QSystemTrayIcon* tray_ = nullptr;
+    std::map<int, QTimer*> timers_;
+    QIcon mainIcon_;
+    QIcon blinkIcon_;
+
+    QLabel* toggleHint_ = nullptr;
+    QRadioButton* runRadio_ = nullptr;
+    QRadioButton* editRadio_ = nullptr;
+    QLineEdit* fileName_ = nullptr;
+    QListWidget* editList_ = nullptr;
+    QListWidget* runList_ = nullptr;
+    QLabel* count_ = nullptr;
+    QLabel* version_ = nullptr;
+    CHyperLink* link_ = nullptr;
+    QLabel* notice_ = nullptr;
+
+    bool modified_ = false;
+    std::string protectedFile_;
+    bool monitoring_ = false;
+    bool exitAllowed_ = false;
+    bool destroyed_ = false;
+};
+
+} // namespace quillet::gui

@@ -1,0 +1,74 @@
+// The application's life: start-up (settings, the 1 ms timer, pictures, the main window with its library and run
+// mode) and shutdown in the reverse order (main window, 1 ms timer, settings saved). main() opens the platform
+// backend and the QApplication, then hands both to CQuilletApp.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include <QObject>
+#include <QString>
+
+#include "engine/mm_timer.h"
+#include "gui/mainwindow/main_window.h"
+#include "model/settings.h"
+#include "platform/platform.h"
+
+namespace quillet::gui {
+
+struct AppOptions {
+    std::string iniPath;                     // empty: "Quillet.ini" in the current directory
+    CQuilletDlg::VersionInfo version;        // the version label and link of the main window
+    bool writeDemoLibrary = true;            // first start: the demo library where "macro.m" is missing
+    std::function<void(const QString&)> log; // one line for the user; empty: standard error
+};
+
+// The first-start library: when name is the default "macro.m" and no such file exists, the bundled demo library
+// is written there. Returns the note for the user, empty when nothing was written.
+QString WriteDemoLibraryIfMissing(const std::string& cp949Name);
+
+class CQuilletApp : public QObject {
+    Q_OBJECT
+public:
+    explicit CQuilletApp(platform::Platform platform, AppOptions options = {});
+    ~CQuilletApp() override; // Shutdown() when started and not yet shut down
+
+    // Settings loaded, the 1 ms timer started, pictures loaded, the main window created (which loads the library,
+    // restores run mode and starts watching input) and shown.
+    void Start();
+    // Runs the event loop until the main window closes, then Shutdown(). Returns the exit code.
+    int Exec();
+    // Ends the program as the exit button does, but without the save question: unsaved library changes are not
+    // written (the user was not asked); the settings are saved as at every end. why goes to the log.
+    void RequestShutdown(const QString& why);
+    // The main window destroyed (tool windows, macros stopped and held keys released, position, tray icon), the
+    // 1 ms timer killed, the settings saved. Later calls do nothing. False when the settings could not be written.
+    bool Shutdown();
+    // Writes the settings as they are now, window positions included (before the desktop session ends, in case
+    // the process does not get to its regular end).
+    bool SaveSettingsNow();
+
+    CAppIni& settings() { return *settings_; }
+    CQuilletDlg* mainWindow() const { return window_.get(); }
+    bool shutDown() const { return shutDown_; }
+
+signals:
+    // The main window has closed (exit button or RequestShutdown).
+    void mainWindowClosed();
+
+private:
+    void Log(const QString& line) const;
+
+    platform::Platform platform_;
+    AppOptions options_;
+    std::unique_ptr<CAppIni> settings_;
+    TimerCounter counter_;
+    std::unique_ptr<CMmTimer> resolutionTimer_;
+    std::unique_ptr<CQuilletDlg> window_;
+    bool started_ = false;
+    bool windowClosed_ = false;
+    bool shutDown_ = false;
+};
+
+} // namespace quillet::gui
