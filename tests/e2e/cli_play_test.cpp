@@ -47,7 +47,11 @@ protected:
     }
 
     void TearDown() override {
-        if (client) XAutoRepeatOn(client->dpy());
+        cli.Kill();
+        if (!client) return;
+        ReleaseAllKeys(client->dpy());
+        XAutoRepeatOn(client->dpy());
+        XSync(client->dpy(), False);
     }
 
     void Play(const std::string& name) {

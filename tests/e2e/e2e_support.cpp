@@ -4,6 +4,7 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -99,10 +100,15 @@ bool ChildProcess::Start(const std::vector<std::string>& argv, const fs::path& c
 }
 
 ChildProcess::~ChildProcess() {
+    Kill();
+}
+
+void ChildProcess::Kill() {
     if (pid_ <= 0) return;
     kill(pid_, SIGKILL);
     while (waitpid(pid_, &status_, 0) < 0 && errno == EINTR) {
     }
+    pid_ = -1;
 }
 
 bool ChildProcess::Signal(int sig) const {
@@ -160,8 +166,9 @@ std::string ChildProcess::DescribeStatus(int status) {
 WindowWatcher::WindowWatcher(const std::string& display) {
     dpy_ = XOpenDisplay(display.c_str());
     if (dpy_ == nullptr) return;
-    // New top-level windows and the answers to pings (sent to the root window) arrive as substructure events.
-    XSelectInput(dpy_, DefaultRootWindow(dpy_), SubstructureNotifyMask);
+    // New top-level windows arrive as substructure events; Qt sends its answers to pings to the root window for
+    // structure (and redirect) listeners.
+    XSelectInput(dpy_, DefaultRootWindow(dpy_), SubstructureNotifyMask | StructureNotifyMask);
     XSync(dpy_, False);
 }
 
@@ -291,6 +298,14 @@ std::string KeysDown(Display* dpy) {
         names += (names.empty() ? "" : " ") + std::string(name != nullptr ? name : std::to_string(kc));
     }
     return names.empty() ? "(none)" : names;
+}
+
+void ReleaseAllKeys(Display* dpy) {
+    char keys[32] = {};
+    XQueryKeymap(dpy, keys);
+    for (unsigned kc = 8; kc < 256; ++kc)
+        if ((keys[kc / 8] & (1 << (kc % 8))) != 0) XTestFakeKeyEvent(dpy, kc, False, CurrentTime);
+    XSync(dpy, False);
 }
 
 std::vector<std::pair<std::string, std::string>> IniKeys(const fs::path& file, const std::string& section) {

@@ -45,6 +45,8 @@ public:
     bool running() const { return pid_ > 0; }
     pid_t pid() const { return pid_; }
     bool Signal(int sig) const;
+    // SIGKILL and reap, when still running.
+    void Kill();
     // Waits for the program to end; the wait status, or nothing when it is still running after timeout.
     std::optional<int> Wait(std::chrono::milliseconds timeout);
     // True once the program has ended on its own (reaps it; never blocks).
@@ -89,6 +91,8 @@ private:
 bool NoKeyDown(Display* dpy);
 // The names of the keys down, for failure messages.
 std::string KeysDown(Display* dpy);
+// Lets every key that is down go (through XTest), so that one test's leftovers do not reach the next.
+void ReleaseAllKeys(Display* dpy);
 
 // The keys of a section of an INI file, in file order, with their raw values.
 std::vector<std::pair<std::string, std::string>> IniKeys(const std::filesystem::path& file, const std::string& section);
