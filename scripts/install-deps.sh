@@ -9,6 +9,7 @@ packages=(
     libopencv-dev
     libx11-dev libxtst-dev libxi-dev libxext-dev libxrandr-dev libdbus-1-dev xvfb dbus-daemon xdotool x11-utils xterm
     qt6-base-dev fonts-nanum
+    g++-mingw-w64-x86-64-posix wine wine64
 )
 
 missing=()

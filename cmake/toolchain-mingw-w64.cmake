@@ -1,0 +1,19 @@
+# Cross-compiling for 64-bit Windows with mingw-w64 (Debian: package mingw-w64).
+#   cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-w64.cmake
+# The posix thread model is used so that std::thread and std::mutex are available.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+
+set(QUILLET_MINGW_PREFIX x86_64-w64-mingw32 CACHE STRING "Target triple of the mingw-w64 tools")
+find_program(CMAKE_C_COMPILER NAMES ${QUILLET_MINGW_PREFIX}-gcc-posix ${QUILLET_MINGW_PREFIX}-gcc)
+find_program(CMAKE_CXX_COMPILER NAMES ${QUILLET_MINGW_PREFIX}-g++-posix ${QUILLET_MINGW_PREFIX}-g++)
+find_program(CMAKE_RC_COMPILER NAMES ${QUILLET_MINGW_PREFIX}-windres)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${QUILLET_MINGW_PREFIX})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# The programs run without the compiler's DLLs beside them (under Wine, or copied to a Windows machine).
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
