@@ -8,6 +8,7 @@ packages=(
     libgtest-dev libgmock-dev googletest libbenchmark-dev
     libopencv-dev
     libx11-dev libxtst-dev libxi-dev libxext-dev libxrandr-dev libdbus-1-dev xvfb dbus-daemon xdotool x11-utils xterm
+    imagemagick
     qt6-base-dev fonts-nanum
     g++-mingw-w64-x86-64-posix wine wine64
 )
