@@ -130,7 +130,8 @@ protected:
                app.Log();
     }
 
-    // A person taps a key; returns once the client has seen the release and the program has handled what it got.
+    // A person taps a key; returns once the client has seen the release and the program's event loop has gone round
+    // after that (its input monitor hands raw input over as soon as it reads it, before then).
     void Tap(KeySym sym) {
         XSetInputFocus(client->dpy(), client->window(), RevertToParent, CurrentTime);
         const unsigned keycode = KeycodeOf(client->dpy(), sym);
@@ -155,7 +156,7 @@ protected:
         return client->WaitFor([&] { return Count(sym, press) >= n; });
     }
     // The typer's Enter has been let go: everything it types has arrived.
-    bool WaitForText(std::size_t times = 1) { return WaitForCount(XK_Return, false, times); }
+    bool WaitForText() { return WaitForCount(XK_Return, false, 1); }
 
     // SIGTERM, then the exit status.
     int Terminate() {

@@ -75,7 +75,7 @@ public:
     XWindow WaitForWindow(const std::string& title, std::chrono::milliseconds timeout,
                           const std::function<bool()>& alive);
     // Sends a _NET_WM_PING to the window and waits for the answer its event loop sends back to the root window:
-    // once it is back, everything the program had received before the ping has been handled.
+    // once it is back, the event loop has handled everything that was handed to it before the ping arrived.
     bool Ping(XWindow window, std::chrono::milliseconds timeout);
     // The window's title (_NET_WM_NAME, else WM_NAME), UTF-8.
     std::string Title(XWindow window);
