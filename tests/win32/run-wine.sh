@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs the Windows build under Wine on a private Xvfb: the backend check program (with a key and a click played
 # through XTest as a person's), then quillet-cli.exe against the Linux quillet-cli on the same library and
-# settings file, which must print the same bytes and exit with the same code.
+# settings file, which must print the same bytes and exit with the same code, and one macro played in real time.
 #
 #   run-wine.sh --cross-dir DIR --linux-cli PATH --fixture-tool PATH
 #
@@ -133,6 +133,17 @@ for c in "${cases[@]}"; do
         status=1
     fi
 done
+
+# Real time on the Windows backend: the multimedia timer drives the engine, the key goes out through keybd_event.
+real_rc=0
+(cd "$run" && timeout 60 "$wine" "$cli_exe" play all.m 보조) >"$work/real" 2>"$work/real.err" || real_rc=$?
+if [ $real_rc -eq 0 ] && [ "$(grep -c '보조:' "$work/real")" -eq 2 ]; then
+    echo "ok   quillet-cli play all.m 보조 in real time: $(tr '\n' ';' <"$work/real")"
+else
+    echo "FAIL quillet-cli play all.m 보조 in real time: exit $real_rc"
+    cat "$work/real" "$work/real.err"
+    status=1
+fi
 
 echo "== $([ $status -eq 0 ] && echo passed || echo FAILED) in $(($(date +%s) - started)) s"
 exit $status
