@@ -1,6 +1,7 @@
 #include "platform/win32/console.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 #include <fcntl.h>
 #include <io.h>
@@ -26,12 +27,22 @@ std::vector<std::string> Utf8Arguments() {
     return args;
 }
 
+namespace {
+// The console's code page belongs to the console, not to this program: it is given back at exit.
+UINT previousOutputCodePage = 0;
+void RestoreOutputCodePage() {
+    SetConsoleOutputCP(previousOutputCodePage);
+}
+} // namespace
+
 void UseUtf8ByteOutput() {
     std::fflush(stdout);
     std::fflush(stderr);
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stderr), _O_BINARY);
-    SetConsoleOutputCP(CP_UTF8);
+    previousOutputCodePage = GetConsoleOutputCP(); // 0 without a console
+    if (previousOutputCodePage != 0 && previousOutputCodePage != CP_UTF8 && SetConsoleOutputCP(CP_UTF8))
+        std::atexit(RestoreOutputCodePage);
 }
 
 } // namespace quillet::platform::win32
