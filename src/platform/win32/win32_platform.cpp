@@ -17,9 +17,12 @@ template <typename Function> Function Lookup(const wchar_t* module, const char* 
 void MakeDpiAware() {
     using SetContext = BOOL(WINAPI*)(HANDLE);
     using SetAware = BOOL(WINAPI*)();
-    // DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2; fails harmlessly when the process has chosen already.
-    if (auto set = Lookup<SetContext>(L"user32.dll", "SetProcessDpiAwarenessContext"))
-        if (set(reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-4)))) return;
+    // DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2; fails harmlessly when the process has chosen already. The older
+    // call is only for systems without it (before Windows 10 1703).
+    if (auto set = Lookup<SetContext>(L"user32.dll", "SetProcessDpiAwarenessContext")) {
+        set(reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-4)));
+        return;
+    }
     if (auto set = Lookup<SetAware>(L"user32.dll", "SetProcessDPIAware")) set();
 }
 
