@@ -1,6 +1,7 @@
 #include "cli/play.h"
 
 #include <charconv>
+#include <cstdint>
 #include <cinttypes>
 #include <cstdio>
 #include <ctime>
@@ -22,7 +23,7 @@ constexpr int kExitFailure = 2;
 const char* const kPlayUsage =
     "usage: quillet-cli play LIBRARY NAME [--dry-run] [--ticks N] [--event-delay MS] [--screen WxH]\n"
     "                        [--cursor X,Y] [--hangul-keyboard 0|1|2] [--sequence-start N]\n"
-    "                        [--macro-options N] [--clock HH:MM:SS] [--no-ime]\n";
+    "                        [--macro-options N] [--clock HH:MM:SS] [--no-ime] [--seed N]\n";
 
 bool ParseInt(std::string_view s, int64_t& out) {
     if (s.empty()) return false;
@@ -94,6 +95,11 @@ std::optional<PlayOptions> ParsePlayOptions(const std::vector<std::string>& args
         else if (a == "--sequence-start") ok = value(v) && ParseInt32(v, o.sequenceStart.emplace(), INT32_MIN, INT32_MAX);
         else if (a == "--macro-options") ok = value(v) && ParseInt32(v, o.macroOptions.emplace(), INT32_MIN, INT32_MAX);
         else if (a == "--clock") ok = value(v) && ParseClock(v, o.clock.emplace());
+        else if (a == "--seed") {
+            int64_t seed = 0;
+            ok = value(v) && ParseInt(v, seed) && seed >= 0 && seed <= UINT32_MAX;
+            if (ok) o.seed = static_cast<uint32_t>(seed);
+        }
         else if (a.rfind("--", 0) == 0) {
             err << "quillet-cli: unknown option '" << a << "'\n" << kPlayUsage;
             return std::nullopt;
@@ -158,7 +164,7 @@ int PlayDryRun(const PlayOptions& o, std::ostream& out, std::ostream& err) {
         fake.SetLocalTime(local.tm_hour, local.tm_min, local.tm_sec);
     }
 
-    Engine engine(library, settings, fake.platform());
+    Engine engine(library, settings, fake.platform(), o.seed);
     // Log lines are interleaved with the events at the point they were produced.
     struct LogLine {
         std::size_t eventIndex;

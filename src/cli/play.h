@@ -33,6 +33,7 @@ struct PlayOptions {
     std::optional<int32_t> sequenceStart;
     std::optional<int32_t> macroOptions;
     std::optional<Clock> clock;
+    std::optional<uint32_t> seed; // of the random delays and characters; the time by default
 };
 
 // args[0] is "play". Prints the problem and returns nothing on bad arguments.

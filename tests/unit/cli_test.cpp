@@ -164,6 +164,16 @@ TEST_F(CliTest, PlayDryRunPrintsEveryEventWithItsTick) {
     EXPECT_EQ(Run({"play", "play.m", "Play", "--dry-run", "--ticks", "2"}), 0);
     EXPECT_EQ(out_.str().substr(out_.str().rfind('\n', out_.str().size() - 2) + 1), "2 limit\n");
     EXPECT_EQ(Run({"play", "play.m", "Nobody", "--dry-run"}), 2);
+
+    // Random characters repeat with the same seed.
+    lib[0].items = {MacroItem(), MakeStringItem("#*?#*?#*?", TextRandom)};
+    ASSERT_TRUE(SaveMacroLibrary("random.m", lib).ok);
+    EXPECT_EQ(Run({"play", "random.m", "Play", "--dry-run", "--seed", "7"}), 0);
+    const std::string first = out_.str();
+    EXPECT_EQ(Run({"play", "random.m", "Play", "--dry-run", "--seed", "7"}), 0);
+    EXPECT_EQ(out_.str(), first);
+    EXPECT_EQ(Run({"play", "random.m", "Play", "--dry-run", "--seed", "8"}), 0);
+    EXPECT_NE(out_.str(), first);
     EXPECT_EQ(Run({"play", "play.m", "Play", "--dry-run", "--hangul-keyboard", "7"}), 2);
 }
 
