@@ -84,6 +84,7 @@ protected:
                  },
                  [this](const FileDialogRequest& r) -> std::optional<QString> {
                      fileRequests.push_back(r);
+                     if (duringFileDialog) duringFileDialog();
                      if (chosenFiles.empty()) {
                          ADD_FAILURE() << "unexpected file dialog";
                          return std::nullopt;
@@ -133,6 +134,7 @@ protected:
     std::vector<QString> messages;
     std::deque<std::optional<QString>> chosenFiles;
     std::vector<FileDialogRequest> fileRequests;
+    std::function<void()> duringFileDialog; // what happens while the dialog's own event loop runs
     ScopedDialogHooks hooks;
     platform::FakePlatform fake;
     CAppIni settings;
@@ -308,6 +310,17 @@ TEST_F(MainWindowTest, OpenAfterChangesAsksToSaveFirst) {
     EXPECT_EQ(messages.size(), 2u); // only the question: a missing file is not an error
     Click(*w, D::IdSave);
     EXPECT_TRUE(fs::exists(folder.path() / "new.m"));
+}
+
+TEST_F(MainWindowTest, OpenGivesUpWhenRunModeWasEnteredWhileTheDialogWasOpen) {
+    ASSERT_TRUE(SaveMacroLibrary("other.m", {Named("하나")}).ok);
+    auto w = Open();
+    duringFileDialog = [&] { Tap(*w, VK_F12); };
+    chosenFiles = {QDir::current().absoluteFilePath("other.m")};
+    Click(*w, D::IdOpen);
+    EXPECT_TRUE(w->engine().runMode);
+    EXPECT_EQ(settings.macroFileName, "macro.m");
+    EXPECT_EQ(w->library().size(), 3u);
 }
 
 TEST_F(MainWindowTest, ExitAsksOnlyWhenModifiedAndStoresTheSelection) {

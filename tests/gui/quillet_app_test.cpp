@@ -128,6 +128,20 @@ TEST_F(QuilletAppTest, ARequestedShutdownSavesTheSettingsButNotTheUnsavedLibrary
     EXPECT_EQ(Stored().macroSel, 2); // the selection at the end: the copy
 }
 
+TEST_F(QuilletAppTest, AQuitFromTheSystemEndsTheProgramInsteadOfBeingRefused) {
+    CQuilletApp app(fake.platform(), Options());
+    app.Start();
+    bool closed = false;
+    QObject::connect(&app, &CQuilletApp::mainWindowClosed, [&closed] { closed = true; });
+    EXPECT_FALSE(app.mainWindow()->close()); // the window itself refuses
+    QEvent quit(QEvent::Quit);
+    EXPECT_FALSE(app.eventFilter(QCoreApplication::instance(), &quit)); // the event goes on to close the windows
+    EXPECT_TRUE(closed);
+    EXPECT_TRUE(app.mainWindow()->close());
+    ASSERT_FALSE(log.empty());
+    EXPECT_TRUE(log.back().contains("session"));
+}
+
 TEST_F(QuilletAppTest, ExecEndsWithTheExitButtonAndWritesTheSettings) {
     CQuilletApp app(fake.platform(), Options());
     app.Start();

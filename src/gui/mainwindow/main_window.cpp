@@ -422,6 +422,8 @@ void CQuilletDlg::OnOpen() {
     request.filter = QString::fromLatin1(kFileFilter);
     const std::optional<QString> chosen = AskFileName(request);
     if (!chosen || chosen->isEmpty()) return;
+    // The toggle key works while the dialogs are open; a library must not be replaced under running macros.
+    if (engine_.runMode) return;
 
     const QString name = LibraryNameForChosenPath(*chosen, QDir::currentPath());
     const std::optional<std::string> cp949Name = LibraryNameToCp949(name);

@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QEvent>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -86,6 +87,13 @@ void CQuilletApp::Start() {
                 .arg(FromCp949(settings_->macroFileName), QDir::currentPath()));
     }
     window_->ShowAtStart();
+    QCoreApplication::instance()->installEventFilter(this);
+}
+
+bool CQuilletApp::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Quit && watched == QCoreApplication::instance() && window_ && !windowClosed_)
+        RequestShutdown(QStringLiteral("the desktop session ends: ending as the exit button does"));
+    return false;
 }
 
 int CQuilletApp::Exec() {

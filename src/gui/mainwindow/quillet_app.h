@@ -49,6 +49,11 @@ public:
     // the process does not get to its regular end).
     bool SaveSettingsNow();
 
+    // A Quit event that does not come from the main window's end (the session manager's "die", the platform's
+    // termination request) first ends the program as RequestShutdown does; otherwise the main window, which
+    // refuses to be closed, would cancel it.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
     CAppIni& settings() { return *settings_; }
     CQuilletDlg* mainWindow() const { return window_.get(); }
     bool shutDown() const { return shutDown_; }
