@@ -190,6 +190,16 @@ TEST_F(MainWindowTest, StartsInEditModeWithTheLibraryAndEveryControl) {
     EXPECT_EQ(w->trayIcon()->toolTip(), "Quillet 프로그램 - 더블클릭 하세요.");
 }
 
+TEST_F(MainWindowTest, AStoredPositionOffTheDesktopIsBroughtBack) {
+    settings.windowSX = -5000;
+    settings.windowSY = 100000;
+    auto w = Open();
+    const platform::ScreenRect desktop = CDialogCommon::VirtualScreen();
+    EXPECT_EQ(settings.windowSX, desktop.left);
+    EXPECT_LT(settings.windowSY + w->height(), desktop.top + desktop.height);
+    EXPECT_EQ(w->pos(), QPoint(settings.windowSX, settings.windowSY));
+}
+
 TEST_F(MainWindowTest, EnterEscAndCloseRequestsLeaveTheWindowOpen) {
     auto w = Open();
     QTest::keyClick(w.get(), Qt::Key_Escape);
