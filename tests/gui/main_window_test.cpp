@@ -200,6 +200,13 @@ TEST_F(MainWindowTest, AStoredPositionOffTheDesktopIsBroughtBack) {
     EXPECT_EQ(w->pos(), QPoint(settings.windowSX, settings.windowSY));
 }
 
+TEST_F(MainWindowTest, InputThatCannotBeWatchedIsShownInTheWindow) {
+    fake.SetMonitorStartFails(true);
+    auto w = Open();
+    EXPECT_TRUE(w->notice().contains("단축키")) << w->notice().toStdString();
+    EXPECT_TRUE(w->findChild<QLabel*>("notice")->isVisible());
+}
+
 TEST_F(MainWindowTest, EnterEscAndCloseRequestsLeaveTheWindowOpen) {
     auto w = Open();
     QTest::keyClick(w.get(), Qt::Key_Escape);

@@ -112,6 +112,7 @@ CQuilletDlg::CQuilletDlg(platform::Platform platform, CAppIni& settings, TimerCo
 
     monitoring_ = platform_.monitor.Start([this](std::function<void()> fn) { PostToThisThread(std::move(fn)); },
                                           [this](const platform::RawInputRecord& record) { OnRawInput(record); });
+    if (!monitoring_) ShowNotice(Utf8("키보드와 마우스 입력을 감시할 수 없어 단축키와 토글 키가 동작하지 않습니다."));
 
     StartWindowTimers();
 }
@@ -347,7 +348,6 @@ void CQuilletDlg::UpdateCount() {
 
 void CQuilletDlg::SetModified() {
     modified_ = true;
-    ShowNotice({});
 }
 
 CQuilletDlg::SaveOutcome CQuilletDlg::SaveLibrary(const std::string& cp949Name, std::string& problem) {
@@ -446,7 +446,6 @@ void CQuilletDlg::OnOpen() {
     settings_.macroFileName = *cp949Name;
     fileName_->setText(FromCp949(*cp949Name));
     modified_ = false;
-    ShowNotice({});
 }
 
 void CQuilletDlg::OnSave() {

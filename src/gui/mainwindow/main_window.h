@@ -112,7 +112,7 @@ public:
     void CloseWithoutQuestion();
     // After the settings dialog: caption, top-most bit and the toggle hint.
     void ApplySettings();
-    // A short note shown in the window (under the buttons) until the next library command.
+    // A short note shown under the buttons (the first-start demo, input that cannot be watched); empty hides it.
     void ShowNotice(const QString& text);
     QString notice() const;
 
