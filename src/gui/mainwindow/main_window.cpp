@@ -96,7 +96,7 @@ CQuilletDlg::CQuilletDlg(platform::Platform platform, CAppIni& settings, TimerCo
     link_->setToolTip(Utf8("Quillet 프로그램 웹페이지 방문"));
     link_->setCursor(Qt::PointingHandCursor);
 
-    LoadLibrary(settings_.macroFileName);
+    LoadLibraryFile(settings_.macroFileName);
     engine_.runMode = false;
     engine_.exclusiveCount = 0;
     engine_.sequenceNumber = settings_.sequenceStart;
@@ -304,7 +304,7 @@ QString CQuilletDlg::notice() const {
 
 // --- Library --------------------------------------------------------------------------------------------------------
 
-void CQuilletDlg::LoadLibrary(const std::string& cp949Name) {
+void CQuilletDlg::LoadLibraryFile(const std::string& cp949Name) {
     library_.clear();
     protectedFile_.clear();
     const LoadResult result = LoadMacroLibrary(FileSystemName(cp949Name), library_);
@@ -437,7 +437,7 @@ void CQuilletDlg::OnOpen() {
         return;
     }
 
-    LoadLibrary(*cp949Name);
+    LoadLibraryFile(*cp949Name);
     engine_.runMode = false;
     engine_.exclusiveCount = 0;
     engine_.sequenceNumber = settings_.sequenceStart;

@@ -164,7 +164,7 @@ private:
     void BuildControls();
     void ConnectCommands();
     void StartWindowTimers();
-    void LoadLibrary(const std::string& cp949Name);
+    void LoadLibraryFile(const std::string& cp949Name);
     void FillEditList(int selection);
     void SelectEditLine(int row);
     void UpdateCount();
