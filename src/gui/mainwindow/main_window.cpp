@@ -242,14 +242,14 @@ void CQuilletDlg::ConnectCommands() {
 }
 
 void CQuilletDlg::StartWindowTimers() {
-    for (const WindowTimerSpec& spec : kWindowTimers) {
+    for (const WindowTimerSpec& timerSpec : kWindowTimers) {
         auto* timer = new QTimer(this);
-        timer->setObjectName(QStringLiteral("timer%1").arg(spec.id));
+        timer->setObjectName(QStringLiteral("timer%1").arg(timerSpec.id));
         timer->setTimerType(Qt::PreciseTimer);
-        const int id = spec.id;
+        const int id = timerSpec.id;
         connect(timer, &QTimer::timeout, this, [this, id] { runMode_.OnWindowTimer(id); });
         timers_[id] = timer;
-        timer->start(static_cast<int>(spec.id == kTimerColor ? runMode_.ColorTimerPeriod() : spec.periodMs));
+        timer->start(static_cast<int>(timerSpec.id == kTimerColor ? runMode_.ColorTimerPeriod() : timerSpec.periodMs));
     }
 }
 

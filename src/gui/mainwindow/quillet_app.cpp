@@ -66,10 +66,13 @@ void CQuilletApp::Start() {
     started_ = true;
     // The settings were loaded when this object was made. The engine seeds its random numbers from the clock.
 
-    // A 1 ms timer that does nothing keeps the system timer resolution raised until the end.
+    // A 1 ms timer that does nothing keeps the system timer resolution raised until the end. Only Windows has a
+    // process-wide resolution to raise; elsewhere running it would only cost a thread waking 1000 times a second.
     resolutionTimer_ = std::make_unique<CMmTimer>(platform_.clock, counter_);
     resolutionTimer_->period = 1;
+#ifdef _WIN32
     resolutionTimer_->Start();
+#endif
 
     InitGuiResources();
 
