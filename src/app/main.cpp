@@ -8,7 +8,7 @@
 #include <QApplication>
 #include <QSessionManager>
 
-#include "app/system_backend.h"
+#include "platform/system_platform.h"
 #include "gui/mainwindow/quillet_app.h"
 
 #ifndef _WIN32
@@ -47,7 +47,7 @@ int main(int argc, char** argv) {
 
     std::string error;
     std::string warning;
-    const std::unique_ptr<app::SystemBackend> backend = app::OpenSystemBackend(error, warning);
+    const std::unique_ptr<platform::SystemPlatform> backend = platform::OpenSystemPlatform(error, warning);
     if (!warning.empty()) std::fprintf(stderr, "quillet: warning: %s\n", warning.c_str());
     if (!backend) {
         std::fprintf(stderr, "quillet: cannot start: %s\n", error.c_str());

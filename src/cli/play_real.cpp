@@ -9,11 +9,11 @@
 #include <ostream>
 
 #include "cli/play.h"
-#include "cli/system_platform.h"
 #include "engine/engine.h"
 #include "engine/mm_timer.h"
 #include "model/cp949.h"
 #include "model/settings.h"
+#include "platform/system_platform.h"
 #include "triggers/input_decoder.h"
 
 namespace quillet::cli {
@@ -63,7 +63,7 @@ int PlayReal(const PlayOptions& o, std::ostream& out, std::ostream& err) {
     if (!LoadForPlay(o, library, index, err)) return 2;
 
     std::string error, warning;
-    const std::unique_ptr<SystemPlatform> system = OpenSystemPlatform(error, warning);
+    const std::unique_ptr<platform::SystemPlatform> system = platform::OpenSystemPlatform(error, warning);
     if (!system) {
         err << "quillet-cli: " << error << "\n";
         return 2;

@@ -167,6 +167,9 @@ public:
     // Starts delivering records; each is handed to sink on the owner's thread through post. False on failure.
     virtual bool Start(Poster post, std::function<void(const RawInputRecord&)> sink) = 0;
     virtual void Stop() = 0;
+    // Posts, behind what is already posted, every event the system has delivered to the monitor so far, so that
+    // input that happened before a shutdown request is handled before it. Owner's thread.
+    virtual void Flush() {}
 };
 
 // A periodic high-resolution timer. onTick runs on the timer's own thread and must only post.

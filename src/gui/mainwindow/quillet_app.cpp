@@ -114,7 +114,15 @@ void CQuilletApp::RequestShutdown(const QString& why) {
         line += QStringLiteral("; the changed macros were not saved to %1 (nobody was asked)")
                     .arg(FromCp949(settings_->macroFileName));
     if (!line.isEmpty()) Log(line);
-    window_->CloseWithoutQuestion();
+    // Input that came before the request (a toggle key pressed just before it) is handled first: the monitor
+    // posts what it has, and the posted input is handled now, in order.
+    if (!flushingInput_) {
+        flushingInput_ = true;
+        platform_.monitor.Flush();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
+        flushingInput_ = false;
+    }
+    if (window_ && !shutDown_) window_->CloseWithoutQuestion();
 }
 
 bool CQuilletApp::SaveSettingsNow() {

@@ -70,6 +70,7 @@ private:
     std::unique_ptr<CAppIni> settings_;
     TimerCounter counter_;
     std::unique_ptr<CMmTimer> resolutionTimer_;
+    bool flushingInput_ = false; // RequestShutdown is handling the input that came before it
     std::unique_ptr<CQuilletDlg> window_;
     bool started_ = false;
     bool windowClosed_ = false;

@@ -16,6 +16,7 @@ bool X11InputMonitor::Start(Poster post, std::function<void(const RawInputRecord
         conn_.SetMonitoring(true);
     }
     stopping_ = false;
+    post_ = post;
     thread_ = std::thread(&X11InputMonitor::Run, this, std::move(post), delivery_);
     return true;
 }
@@ -31,6 +32,27 @@ void X11InputMonitor::Stop() {
     conn_.SetMonitoring(false);
 }
 
+void X11InputMonitor::Flush() {
+    if (!thread_.joinable() || !delivery_) return;
+    std::lock_guard lock(conn_.mutex);
+    // The round trip brings in every event the server sent before it. The monitor thread takes and posts its
+    // batches under this same lock, so nothing it read earlier can arrive after these.
+    XSync(conn_.dpy(), False);
+    conn_.Pump();
+    std::vector<RawInputRecord> batch = conn_.TakeOutbox();
+    if (!batch.empty()) PostBatch(post_, delivery_, std::move(batch));
+}
+
+void X11InputMonitor::PostBatch(const Poster& post, const std::shared_ptr<Delivery>& delivery,
+                                std::vector<RawInputRecord> batch) {
+    post([delivery, batch = std::move(batch)] {
+        for (const RawInputRecord& r : batch) {
+            if (!delivery->active) return;
+            delivery->sink(r);
+        }
+    });
+}
+
 void X11InputMonitor::Run(Poster post, std::shared_ptr<Delivery> delivery) {
     pollfd fds[2] = {{conn_.socketFd(), POLLIN, 0}, {conn_.wakeFd(), POLLIN, 0}};
     int timeoutMs = -1;
@@ -40,8 +62,8 @@ void X11InputMonitor::Run(Poster post, std::shared_ptr<Delivery> delivery) {
         if (stopping_) break;
         if ((fds[0].revents & (POLLERR | POLLHUP)) != 0) break; // the server went away
         conn_.DrainWake();
-        std::vector<RawInputRecord> batch;
         {
+            std::vector<RawInputRecord> batch;
             std::lock_guard lock(conn_.mutex);
             conn_.Pump();
             const auto now = std::chrono::steady_clock::now();
@@ -52,14 +74,9 @@ void X11InputMonitor::Run(Poster post, std::shared_ptr<Delivery> delivery) {
                 timeoutMs = static_cast<int>(wait < 1 ? 1 : wait);
             }
             batch = conn_.TakeOutbox();
+            // Posted under the lock, so that a Flush from the owner's thread cannot overtake this batch.
+            if (!batch.empty()) PostBatch(post, delivery, std::move(batch));
         }
-        if (batch.empty()) continue;
-        post([delivery, batch = std::move(batch)] {
-            for (const RawInputRecord& r : batch) {
-                if (!delivery->active) return;
-                delivery->sink(r);
-            }
-        });
     }
 }
 

@@ -20,6 +20,7 @@ public:
     // is called from the monitor's thread until Stop returns.
     bool Start(Poster post, std::function<void(const RawInputRecord&)> sink) override;
     void Stop() override;
+    void Flush() override;
 
 private:
     // What posted batches share with the monitor; outlives it when batches are still queued.
@@ -28,11 +29,14 @@ private:
         std::function<void(const RawInputRecord&)> sink;
     };
     void Run(Poster post, std::shared_ptr<Delivery> delivery);
+    static void PostBatch(const Poster& post, const std::shared_ptr<Delivery>& delivery,
+                          std::vector<RawInputRecord> batch);
 
     InputConnection& conn_;
     std::thread thread_;
     std::atomic<bool> stopping_{false};
     std::shared_ptr<Delivery> delivery_;
+    Poster post_; // the one given to Start, for Flush
 };
 
 } // namespace quillet::platform::x11

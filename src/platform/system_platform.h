@@ -1,4 +1,4 @@
-// The platform backend of the system the program runs on (X11 on Linux, Win32 on Windows), for real playback.
+// The backend of the system the program runs on: X11 on Linux, Win32 on Windows.
 #pragma once
 
 #include <memory>
@@ -6,16 +6,16 @@
 
 #include "platform/platform.h"
 
-namespace quillet::cli {
+namespace quillet::platform {
 
 class SystemPlatform {
 public:
     virtual ~SystemPlatform() = default;
-    virtual platform::Platform platform() = 0;
+    virtual Platform platform() = 0;
 };
 
 // Opens the backend. On failure returns null and says why in error; warning is set when it opens but cannot do
-// everything (for example a Wayland session, where only X clients can be reached).
+// everything (a Wayland session, where only X programs can be reached).
 std::unique_ptr<SystemPlatform> OpenSystemPlatform(std::string& error, std::string& warning);
 
-} // namespace quillet::cli
+} // namespace quillet::platform

@@ -1,0 +1,46 @@
+#include "platform/system_platform.h"
+
+#if defined(QUILLET_HAVE_X11)
+#include "platform/x11/x11_platform.h"
+#elif defined(QUILLET_HAVE_WIN32)
+#include "platform/win32/win32_platform.h"
+#endif
+
+namespace quillet::platform {
+
+namespace {
+
+// Owns a backend object and hands out its interfaces.
+template <typename Backend>
+class OwnedPlatform final : public SystemPlatform {
+public:
+    explicit OwnedPlatform(std::unique_ptr<Backend> backend) : backend_(std::move(backend)) {}
+    Platform platform() override { return backend_->platform(); }
+
+private:
+    std::unique_ptr<Backend> backend_;
+};
+
+template <typename Backend>
+std::unique_ptr<SystemPlatform> Own(std::unique_ptr<Backend> backend) {
+    if (!backend) return nullptr;
+    return std::make_unique<OwnedPlatform<Backend>>(std::move(backend));
+}
+
+} // namespace
+
+std::unique_ptr<SystemPlatform> OpenSystemPlatform(std::string& error, std::string& warning) {
+#if defined(QUILLET_HAVE_X11)
+    warning = x11::DescribeSessionProblem();
+    return Own(x11::X11Platform::Open(error));
+#elif defined(QUILLET_HAVE_WIN32)
+    warning.clear();
+    return Own(win32::OpenWin32Platform(error));
+#else
+    warning.clear();
+    error = "this build has no input backend for this system";
+    return nullptr;
+#endif
+}
+
+} // namespace quillet::platform
