@@ -267,6 +267,26 @@ TEST_F(MonitorTest, NothingReachesTheSinkAfterStop) {
     keyboard->Key(KeycodeOf(other, XK_e), false);
 }
 
+TEST_F(MonitorTest, FlushPostsWhatCameBeforeItInOrder) {
+    // A person's keys, then at once a flush and a stop, as a shutdown request does: whatever the monitor thread has
+    // or has not posted yet, everything that came before the flush reaches the sink, in order, before the stop.
+    for (KeySym k : {XK_f, XK_g, XK_h}) {
+        keyboard->Key(KeycodeOf(other, k), true);
+        keyboard->Key(KeycodeOf(other, k), false);
+    }
+    XSync(other, False);
+    x->monitor().Flush();
+    owner.RunPending();
+    x->monitor().Stop();
+    ASSERT_EQ(records.size(), 6u);
+    const uint16_t expected[] = {'F', 'F', 'G', 'G', 'H', 'H'};
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        EXPECT_EQ(records[i].vkey, expected[i]) << i;
+        EXPECT_EQ(records[i].message, i % 2 == 0 ? WM_KEYDOWN : WM_KEYUP) << i;
+        EXPECT_FALSE(records[i].injected) << i;
+    }
+}
+
 TEST_F(MonitorTest, KeypadKeysFollowNumLock) {
     const unsigned kp7 = KeycodeOf(other, XK_KP_Home);
     keyboard->Key(kp7, true);
