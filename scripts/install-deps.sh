@@ -25,4 +25,5 @@ SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -qq
-$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+# With recommends, as on the machines this was verified on (Wine and Xvfb need some of them).
+$SUDO apt-get install -y -qq "${missing[@]}"
