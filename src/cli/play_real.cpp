@@ -88,9 +88,7 @@ int PlayReal(const PlayOptions& o, std::ostream& out, std::ostream& err) {
                                ? DecodeKeyboard(record)
                                : DecodeMouse(record, p.io, lastCursor);
         if (!event || event->code == 0) return;
-        int32_t code = event->code | SampleModifierBits(p.io);
-        if (!event->isPress) code |= KeyRelease;
-        engine.OnKeyEventForWaits(code);
+        engine.OnKeyEventForWaits(MakeKeyEventCode(event->code, event->isPress, p.io));
     });
 
     TimerCounter counter;

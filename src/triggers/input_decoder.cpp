@@ -88,4 +88,10 @@ int32_t SampleModifierBits(platform::InputOutput& io) {
     return bits;
 }
 
+int32_t MakeKeyEventCode(int code, bool isPress, platform::InputOutput& io) {
+    int32_t e = (code & KeyCodeMask) | SampleModifierBits(io);
+    if (!isPress) e |= KeyRelease;
+    return e;
+}
+
 } // namespace quillet

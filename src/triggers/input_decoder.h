@@ -49,4 +49,8 @@ std::optional<InputEvent> DecodeMouse(const platform::RawInputRecord& record, pl
 // Ctrl (0x20000), Alt (0x40000) and Shift (0x80000) bits of the keys held now, left or right.
 int32_t SampleModifierBits(platform::InputOutput& io);
 
+// The key event code of a decoded event: key code in bits 0..7, the release bit 16, and the Ctrl/Alt/Shift bits
+// 17..19 as the keys are down now (left or right).
+int32_t MakeKeyEventCode(int code, bool isPress, platform::InputOutput& io);
+
 } // namespace quillet

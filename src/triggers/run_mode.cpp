@@ -11,14 +11,6 @@ namespace quillet {
 
 namespace {
 
-// Left and right Ctrl, Alt and Shift.
-constexpr uint8_t kVkLShift = 0xA0;
-constexpr uint8_t kVkRShift = 0xA1;
-constexpr uint8_t kVkLControl = 0xA2;
-constexpr uint8_t kVkRControl = 0xA3;
-constexpr uint8_t kVkLMenu = 0xA4;
-constexpr uint8_t kVkRMenu = 0xA5;
-
 constexpr std::size_t kBalloonMacros = 32; // the balloon and its mask cover the first 32 macros
 
 constexpr int kStatusButton[] = {kIdStatusButton};
@@ -28,15 +20,6 @@ bool ChannelWithin(int64_t pixel, int64_t wanted, int64_t tolerance) {
 }
 
 } // namespace
-
-int32_t MakeKeyEventCode(int code, bool isPress, platform::InputOutput& io) {
-    int32_t e = code & KeyCodeMask;
-    if (!isPress) e |= KeyRelease;
-    if (io.IsKeyDown(kVkLControl) || io.IsKeyDown(kVkRControl)) e |= KeyCtrl;
-    if (io.IsKeyDown(kVkLMenu) || io.IsKeyDown(kVkRMenu)) e |= KeyAlt;
-    if (io.IsKeyDown(kVkLShift) || io.IsKeyDown(kVkRShift)) e |= KeyShift;
-    return e;
-}
 
 bool ColorConditionMatches(uint32_t pixel, int32_t color, int32_t tolerance) {
     // CLR_INVALID has 0xFF in each of the three colour bytes, so it reads as white here without a special case.

@@ -14,6 +14,7 @@
 #include "model/settings.h"
 #include "platform/platform.h"
 #include "triggers/image_trigger.h"
+#include "triggers/input_decoder.h"
 #include "triggers/input_router.h"
 #include "triggers/run_view.h"
 
@@ -46,9 +47,6 @@ inline constexpr int32_t kMarkerHalf = 4;
 inline constexpr uint32_t kMarkerStartColor = 0x0000FF; // red
 inline constexpr uint32_t kMarkerStopColor = 0xFF0000;  // blue
 
-// The key event code of a decoded event: key code in bits 0..7, the release bit 16, and the Ctrl/Alt/Shift bits
-// 17..19 as the keys are down now (left or right).
-int32_t MakeKeyEventCode(int code, bool isPress, platform::InputOutput& io);
 
 // The colour rule of the start and stop conditions: each of red, green and blue of pixel within tolerance of the
 // colour's channel, bounds included. An unreadable pixel (CLR_INVALID) counts as white.
