@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <iterator>
 
 #include "model/ini_file.h"
 
@@ -27,40 +26,6 @@ constexpr const char* kIniFileName = "Quillet.ini";
 constexpr const char* kSection = "Property";
 constexpr std::size_t kMaxStringRead = 259;  // the profile read fills a 260-byte buffer
 constexpr std::size_t kMaxSettingText = 260; // setting strings live in 261-byte buffers
-
-// Defaults in file order; the keys repeat those of SettingEntries so a mismatch is caught.
-struct SettingDefault {
-    const char* key;
-    int32_t number;
-    const char* text;
-};
-
-constexpr SettingDefault kDefaults[] = {
-    {"macroOptions", 136, nullptr},
-    {"recOptions", 183, nullptr},
-    {"editOptions", 0, nullptr},
-    {"hangulKeyboard", 0, nullptr},
-    {"windowSX", 100, nullptr},
-    {"windowSY", 100, nullptr},
-    {"debugSX", 200, nullptr},
-    {"debugSY", 200, nullptr},
-    {"statusSX", 300, nullptr},
-    {"statusSY", 300, nullptr},
-    {"macroFileName", 0, "macro.m"},
-    {"title", 0, "Quillet V2.3"},
-    {"colorDelay", 100, nullptr},
-    {"eventDelay", 33, nullptr},
-    {"keyMacroRun", 123, nullptr},
-    {"keyMacroRecord", 122, nullptr},
-    {"keyMousePosCapture", 121, nullptr},
-    {"keyMacroColorStart", 120, nullptr},
-    {"keyMacroColorStop", 119, nullptr},
-    {"recMouseDistance", 10, nullptr},
-    {"recEventTimeInterval", 100, nullptr},
-    {"sequenceStart", 1000, nullptr},
-    {"macroSel", 0, nullptr},
-    {"startTabSel", 0, nullptr},
-};
 
 std::string CurrentDirectory() {
 #ifdef _WIN32
@@ -225,23 +190,21 @@ CAppIni::~CAppIni() {
 }
 
 bool CAppIni::Transfer(Direction direction) {
-    const std::vector<SettingEntry> entries = SettingEntries(*this);
     TakeWriteFailure();
     BeginBatch();
-    for (std::size_t i = 0; i < entries.size() && i < std::size(kDefaults); ++i) {
-        const SettingEntry& entry = entries[i];
-        const SettingDefault& def = kDefaults[i];
-        if (std::strcmp(entry.key, def.key) != 0) continue; // tables out of step: leave the setting alone
-        if (entry.text) {
+    for (const SettingInfo& setting : SettingTable()) {
+        if (setting.text) {
+            std::string& field = this->*setting.text;
             if (direction == Load)
-                *entry.text = std::string(CutCp949(GetString(entry.key, def.text), kMaxSettingText));
+                field = std::string(CutCp949(GetString(setting.key, setting.defaultText), kMaxSettingText));
             else
-                WriteString(entry.key, std::string(CutCp949(*entry.text, kMaxSettingText)));
-        } else if (entry.number) {
+                WriteString(setting.key, std::string(CutCp949(field, kMaxSettingText)));
+        } else {
+            int32_t& field = this->*setting.number;
             if (direction == Load)
-                *entry.number = GetInt(entry.key, def.number);
+                field = GetInt(setting.key, setting.defaultNumber);
             else
-                WriteInt(entry.key, *entry.number);
+                WriteInt(setting.key, field);
         }
     }
     EndBatch();

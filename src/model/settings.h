@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -56,6 +57,8 @@ std::string DefaultIniPath();
 // The same for a given directory (empty: the bare name).
 std::string IniPathInDirectory(std::string_view directory);
 
+// The 24 settings of section "Property". Their keys, order and defaults come from SettingTable(); once
+// constructed, every field holds the file's value or, where the file or the key is missing, its default.
 class CAppIni : public CIni {
 public:
     enum Direction { Load, Save };
@@ -68,42 +71,67 @@ public:
     // a save could not be written (a file that could not be read whole is never written over).
     bool Transfer(Direction direction);
 
-    int32_t macroOptions = 136;
-    int32_t recOptions = 183;
-    int32_t editOptions = 0;
-    int32_t hangulKeyboard = 0;
-    int32_t windowSX = 100;
-    int32_t windowSY = 100;
-    int32_t debugSX = 200;
-    int32_t debugSY = 200;
-    int32_t statusSX = 300;
-    int32_t statusSY = 300;
-    std::string macroFileName = "macro.m"; // CP949, at most 260 bytes
-    std::string title = "Quillet V2.3";    // CP949, at most 260 bytes
-    int32_t colorDelay = 100;
-    int32_t eventDelay = 33;
-    int32_t keyMacroRun = 123;
-    int32_t keyMacroRecord = 122;
-    int32_t keyMousePosCapture = 121;
-    int32_t keyMacroColorStart = 120;
-    int32_t keyMacroColorStop = 119;
-    int32_t recMouseDistance = 10;
-    int32_t recEventTimeInterval = 100;
-    int32_t sequenceStart = 1000;
-    int32_t macroSel = 0;
-    int32_t startTabSel = 0;
+    int32_t macroOptions{};
+    int32_t recOptions{};
+    int32_t editOptions{};
+    int32_t hangulKeyboard{};
+    int32_t windowSX{};
+    int32_t windowSY{};
+    int32_t debugSX{};
+    int32_t debugSY{};
+    int32_t statusSX{};
+    int32_t statusSY{};
+    std::string macroFileName; // CP949, at most 260 bytes
+    std::string title;         // CP949, at most 260 bytes
+    int32_t colorDelay{};
+    int32_t eventDelay{};
+    int32_t keyMacroRun{};
+    int32_t keyMacroRecord{};
+    int32_t keyMousePosCapture{};
+    int32_t keyMacroColorStart{};
+    int32_t keyMacroColorStop{};
+    int32_t recMouseDistance{};
+    int32_t recEventTimeInterval{};
+    int32_t sequenceStart{};
+    int32_t macroSel{};
+    int32_t startTabSel{};
 
     bool saveOnDestroy;
 };
 
-// One setting of CAppIni: its key and the field holding it (exactly one of number and text is set).
+// What a setting holds; decides how its default is shown to people (the file stores every number alike).
+enum class SettingKind {
+    Number,  // a plain number
+    Bits,    // a set of option bits
+    KeyCode, // a key code of the key table
+    Text,    // CP949 text, written in double quotes
+};
+
+// One setting: the single description of its key, field, default and meaning that the reader, the writer, the
+// defaults, quillet-cli and docs/settings.md all follow. A Text setting has text and defaultText set; every other
+// kind has number set and uses defaultNumber.
+struct SettingInfo {
+    const char* key; // as written in the file
+    SettingKind kind;
+    int32_t CAppIni::*number;
+    std::string CAppIni::*text;
+    int32_t defaultNumber;
+    const char* defaultText;
+    const char* description; // one line of English, no '|' (it is a cell of a Markdown table)
+};
+
+// The 24 settings in file order (macroOptions first, startTabSel last). The table is static; the span is valid for
+// the life of the program.
+std::span<const SettingInfo> SettingTable();
+
+// One setting of a CAppIni object: its key and the field holding it (exactly one of number and text is set).
 struct SettingEntry {
     const char* key;
     int32_t* number;
     std::string* text;
 };
 
-// The 24 settings in file order (macroOptions first, startTabSel last).
+// The settings of ini in file order, bound to its fields.
 std::vector<SettingEntry> SettingEntries(CAppIni& ini);
 
 } // namespace quillet

@@ -2,18 +2,23 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <limits>
 #include <sstream>
+#include <string>
+#include <vector>
 
 #ifndef _WIN32
 #include <sys/stat.h>
 #endif
 
 #include "model/ini_file.h"
+#include "model/key_table.h"
 
 namespace quillet {
 namespace {
@@ -211,6 +216,73 @@ TEST_F(SettingsTest, WritesThroughSymbolicLinksAndKeepsPermissions) {
 }
 
 #endif
+
+// A row of the settings table in docs/settings.md as the code's table says it should read.
+std::string DocRow(const SettingInfo& s) {
+    std::ostringstream row;
+    row << "| `" << s.key << "` | ";
+    switch (s.kind) {
+    case SettingKind::Number:
+        row << "number | " << s.defaultNumber;
+        break;
+    case SettingKind::Bits:
+        row << "bit set | " << s.defaultNumber;
+        if (s.defaultNumber != 0) row << " (0x" << std::uppercase << std::hex << s.defaultNumber << std::dec << ")";
+        break;
+    case SettingKind::KeyCode:
+        row << "key code | " << s.defaultNumber << " (" << KeyShortName(s.defaultNumber) << ")";
+        break;
+    case SettingKind::Text:
+        row << "text | \"" << s.defaultText << "\"";
+        break;
+    }
+    row << " | " << s.description << " |";
+    return row.str();
+}
+
+TEST(SettingTableTest, DocumentationListsEverySettingAsTheCodeHasIt) {
+    const fs::path doc = fs::path(__FILE__).parent_path().parent_path().parent_path() / "docs" / "settings.md";
+    std::ifstream in(doc);
+    ASSERT_TRUE(in) << doc;
+    // The rows of the table that starts with this header, up to the first line that is not a table line.
+    std::vector<std::string> documented;
+    std::string line;
+    bool inTable = false;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line == "| key | type | default | meaning |") {
+            inTable = true;
+            std::getline(in, line); // the separator line
+        } else if (inTable) {
+            if (!line.starts_with("|")) break;
+            documented.push_back(line);
+        }
+    }
+    std::vector<std::string> expected;
+    std::string all;
+    for (const SettingInfo& s : SettingTable()) {
+        expected.push_back(DocRow(s));
+        all += expected.back() + "\n";
+    }
+    EXPECT_EQ(documented, expected) << "the table in docs/settings.md should read:\n" << all;
+}
+
+TEST(SettingTableTest, KeysAreUniqueAndDefaultsFitTheirKind) {
+    std::vector<std::string> keys;
+    for (const SettingInfo& s : SettingTable()) {
+        std::string lower(s.key);
+        for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        EXPECT_EQ(std::count(keys.begin(), keys.end(), lower), 0) << s.key << " twice (names match without case)";
+        keys.push_back(lower);
+        if (s.kind == SettingKind::KeyCode) {
+            EXPECT_GE(KeyIndexOf(s.defaultNumber), 0) << s.key;
+        }
+        if (s.kind == SettingKind::Text) {
+            EXPECT_LE(std::string(s.defaultText).size(), 260u) << s.key;
+        }
+    }
+    EXPECT_EQ(keys.size(), 24u);
+}
 
 TEST(IniDocumentTest, EditsInPlaceAndAppendsWhereTheFileSaysSo) {
     // First section of a name only; no final newline stays so; keys go after the section's last key line.
