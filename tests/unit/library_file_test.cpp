@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -562,7 +563,7 @@ TEST(MacroList, MovesExchangeNeighboursAndDoNothingAtTheEnds) {
 
 // ---------------------------------------------------------------------------------------------------------------
 // Bundled files: the example library and the fuzz corpus are made here. Run with QUILLET_WRITE_SAMPLES=1 to
-// rewrite them after a deliberate change.
+// rewrite them after a deliberate change (QUILLET_WRITE_SAMPLES=1 model_tests --gtest_filter='BundledLibraries.*').
 
 const fs::path kSourceRoot = fs::path(__FILE__).parent_path().parent_path().parent_path();
 
@@ -592,13 +593,16 @@ MacroLibrary DemoLibrary() {
     calls.items.push_back(MakeDelayItem(500, DelayTime, 2));
     calls.items.push_back(MakeCallItem(counter, CallSequential));
 
+    // It starts by itself at noon in whatever window has the focus, so it sends nothing: it waits out its clock
+    // window, and shows in the run list (and, with the default options, in the tray balloon) while it does.
     Macro lunch = MakeNewMacro(Utf8ToCp949("점심 알림"));
     lunch.startKey = lunch.stopKey = 0;
     lunch.flags = 0x10000 | FlagTimeWindow | (3 << StartTimeFormShift) | (3 << StopTimeFormShift);
     lunch.startTime = 12 * 3600;
     lunch.stopTime = 12 * 3600 + 60;
-    lunch.items.push_back(MakeStringItem(Utf8ToCp949("점심 시간입니다!")));
-    lunch.items.push_back(MakeKeyItem(0x0D, ActionPress | ActionRelease));
+    lunch.items.push_back(MakeStringItem(Utf8ToCp949("정오부터 1분간 실행 목록에 나타납니다. 입력은 보내지 않습니다"),
+                                         TextComment)); // fits the 64 bytes that the item's text shows
+    lunch.items.push_back(MakeDelayItem(60 * 1000, DelayTime));
 
     return {hello, count, calls, lunch};
 }
@@ -646,6 +650,60 @@ TEST(BundledLibraries, DemoMacrosAreWellFormedAndCallExistingMacros) {
             }
         }
     }
+}
+
+// True when running the macro can press a key, type, click, turn the wheel or move the mouse, itself or through
+// the macros it calls (a stop call runs nothing).
+bool SendsInput(const MacroLibrary& library, const Macro& macro, std::vector<const Macro*>& seen) {
+    if (std::find(seen.begin(), seen.end(), &macro) != seen.end()) return false;
+    seen.push_back(&macro);
+    for (const MacroItem& it : macro.items) {
+        switch (it.type) {
+        case ItemKey:
+            return true;
+        case ItemString:
+            if ((it.textFlags() & TextComment) == 0) return true;
+            break;
+        case ItemMouse:
+            if ((it.mouseFlags() & ~MouseMove) != 0 || it.mouseX() != 0 || it.mouseY() != 0) return true;
+            break;
+        case ItemLoop:
+            if (it.loopKind() == LoopOutputKeys) return true; // types the counter
+            break;
+        case ItemCall:
+            if (it.callMode() != CallStop) {
+                const int called = FindMacroByName(library, it.calledName());
+                if (called >= 0 && SendsInput(library, library[called], seen)) return true;
+            }
+            break;
+        default:
+            break;
+        }
+    }
+    return false;
+}
+
+bool SendsInput(const MacroLibrary& library, const Macro& macro) {
+    std::vector<const Macro*> seen;
+    return SendsInput(library, macro, seen);
+}
+
+TEST(BundledLibraries, DemoMacrosThatStartByThemselvesSendNoInput) {
+    // A new user's first run mode must not type into whatever window has the focus: only a hotkey, which the user
+    // presses on purpose, may start a macro that sends keys, text or clicks.
+    MacroLibrary demo;
+    ASSERT_TRUE(LoadMacroLibrary((kSourceRoot / "examples" / "demo.m").string(), demo).ok());
+    constexpr int32_t kStartsByItself = FlagAutoStart | FlagTimeWindow | FlagStartColor | FlagStartImage;
+    int unattended = 0, senders = 0;
+    for (const Macro& m : demo) {
+        const bool sends = SendsInput(demo, m);
+        senders += sends;
+        if ((m.flags & kStartsByItself) == 0) continue;
+        ++unattended;
+        EXPECT_FALSE(sends) << Cp949ToUtf8(m.name) << " starts by itself and sends input";
+    }
+    EXPECT_GE(unattended, 1) << "the demo shows a clock window";
+    EXPECT_GE(senders, 1) << "the check finds the hotkey macros that type";
 }
 
 } // namespace
