@@ -3,17 +3,23 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include <QApplication>
+#include <QDir>
 #include <QSessionManager>
 
-#include "platform/system_platform.h"
 #include "gui/mainwindow/quillet_app.h"
+#include "gui/message_box.h"
+#include "gui/translations.h"
+#include "platform/instance_lock.h"
+#include "platform/system_platform.h"
 
 #ifndef _WIN32
 #include <csignal>
 
+#include "app/runtime_dir.h"
 #include "app/signal_watcher.h"
 #endif
 
@@ -35,6 +41,35 @@ void SaveSettingsAtUnexpectedExit() {
     if (gRunning && !gRunning->shutDown()) gRunning->settings().Transfer(quillet::CAppIni::Save);
 }
 
+// Two programs in one folder would both react to every hotkey and send all input twice, and both write the same
+// settings and library: the second one says so and ends. False when this one must end.
+bool OnlyQuilletInThisFolder(const quillet::platform::InstanceLock& lock, const std::filesystem::path& folder) {
+    using quillet::platform::InstanceLockStatus;
+    if (lock.status() == InstanceLockStatus::Acquired) return true;
+    if (lock.status() == InstanceLockStatus::Unavailable) {
+        std::fprintf(stderr, "quillet: warning: cannot make sure that no other Quillet runs in this folder: %s\n",
+                     lock.problem().c_str());
+        return true;
+    }
+    const std::string pidText = lock.ownerPid() > 0 ? " (process " + std::to_string(lock.ownerPid()) + ")" : "";
+    const std::u8string folderText = folder.u8string();
+    std::fprintf(stderr,
+                 "quillet: another Quillet%s already runs in this folder (%s); two in one folder would both react to "
+                 "the hotkeys and send all input twice. Ending.\n",
+                 pidText.c_str(), reinterpret_cast<const char*>(folderText.c_str()));
+    QString where =
+        QStringLiteral("폴더: %1").arg(QDir::toNativeSeparators(QString::fromStdU16String(folder.u16string())));
+    if (lock.ownerPid() > 0) where += QStringLiteral(" (프로세스 번호 %1)").arg(lock.ownerPid());
+    quillet::gui::ShowMessageBox(
+        nullptr,
+        QStringLiteral("Quillet이 이 폴더에서 이미 실행 중입니다.\n%1\n\n같은 폴더에서 두 개를 "
+                       "실행하면 두 프로그램이 모두 단축키에 반응하여 모든 입력을 두 번 "
+                       "보냅니다.")
+            .arg(where),
+        QMessageBox::Warning, QMessageBox::Ok);
+    return false;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -43,6 +78,8 @@ int main(int argc, char** argv) {
 #ifndef _WIN32
     // Keys, mouse and screen go through X; the windows belong on the same X display (also under XWayland).
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "xcb");
+    // Qt wants a private runtime directory; plain X servers, ssh and su sessions give none.
+    app::EnsurePrivateRuntimeDir();
 #endif
 
     std::string error;
@@ -63,6 +100,13 @@ int main(int argc, char** argv) {
     QApplication::setApplicationVersion(QStringLiteral(QUILLET_VERSION));
     // The main window ends the program, not the last window to close (the tool windows only hide).
     QApplication::setQuitOnLastWindowClosed(false);
+    // Qt's own texts (standard buttons, file dialog) in the language of the program's.
+    const std::unique_ptr<QTranslator> qtKorean = gui::InstallQtKoreanTranslation();
+
+    std::error_code noFolder;
+    const std::filesystem::path folder = std::filesystem::current_path(noFolder);
+    const platform::InstanceLock lock(folder);
+    if (!OnlyQuilletInThisFolder(lock, folder)) return 1;
 
     gui::AppOptions options;
     options.version.productVersion = QStringLiteral("Version: " QUILLET_VERSION);

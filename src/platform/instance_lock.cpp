@@ -130,7 +130,8 @@ InstanceLock::~InstanceLock() {
     if (fd_ < 0) return;
     // Removed while still locked, and only when the path still names the locked file; a process that opened it
     // just before sees the change after its own lock and tries the new file.
-    struct stat own {}, atPath {};
+    struct stat own {
+    }, atPath{};
     if (fstat(fd_, &own) == 0 && lstat(path_.c_str(), &atPath) == 0 && SameFile(own, atPath)) unlink(path_.c_str());
     close(fd_);
 }

@@ -44,7 +44,9 @@ public:
         fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
         fs::remove_all(path_, ec);
     }
-    const fs::path& path() const { return path_; }
+    const fs::path& path() const {
+        return path_;
+    }
 
 private:
     fs::path path_;
