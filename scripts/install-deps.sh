@@ -1,17 +1,46 @@
 #!/usr/bin/env bash
-# Installs every Debian package Quillet needs to build, run and test. Idempotent: apt-get runs only when a
-# package is missing.
+# Installs the Debian packages Quillet needs. Idempotent: apt-get runs only when a package is missing.
+#
+#   scripts/install-deps.sh [GROUP...]     without a group: all of them (what scripts/test.sh and CI use)
+#
+# Groups:
+#   run          building and running quillet and quillet-cli: compiler, CMake, Qt 6 with its Korean texts,
+#                OpenCV, the X libraries, Xvfb (for machines without a display), a font with Hangul
+#   test         the tests: GoogleTest, a D-Bus daemon for the input-method test, xdotool
+#   bench        Google Benchmark, for bench/
+#   fuzz         clang with libFuzzer, for fuzz/
+#   cross        mingw-w64 and Wine: the Windows cross build and its check
+#   screenshots  ImageMagick and xdotool, for scripts/screenshots.sh
 set -euo pipefail
 
-packages=(
-    build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
-    libgtest-dev libgmock-dev googletest libbenchmark-dev
-    libopencv-dev
-    libx11-dev libxtst-dev libxi-dev libxext-dev libxrandr-dev libdbus-1-dev xvfb dbus-daemon xdotool x11-utils xterm
-    imagemagick
-    qt6-base-dev fonts-nanum
-    g++-mingw-w64-x86-64-posix wine wine64
-)
+group_packages() {
+    case "$1" in
+    run)
+        echo build-essential cmake ninja-build pkg-config \
+            qt6-base-dev qt6-translations-l10n fonts-nanum \
+            libopencv-dev \
+            libx11-dev libxtst-dev libxi-dev libxext-dev libxrandr-dev libdbus-1-dev xvfb x11-utils
+        ;;
+    test) echo libgtest-dev libgmock-dev googletest dbus-daemon xdotool xterm ;;
+    bench) echo libbenchmark-dev ;;
+    fuzz) echo clang libclang-rt-14-dev ;;
+    cross) echo g++-mingw-w64-x86-64-posix wine wine64 ;;
+    screenshots) echo imagemagick xdotool ;;
+    *) return 1 ;;
+    esac
+}
+
+groups=("$@")
+if [ ${#groups[@]} -eq 0 ]; then groups=(run test bench fuzz cross screenshots); fi
+packages=()
+for g in "${groups[@]}"; do
+    if ! list=$(group_packages "$g"); then
+        echo "install-deps.sh: unknown group '$g' (groups: run test bench fuzz cross screenshots)" >&2
+        exit 2
+    fi
+    read -r -a more <<<"$list"
+    packages+=("${more[@]}")
+done
 
 missing=()
 for p in "${packages[@]}"; do

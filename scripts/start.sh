@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds Quillet and starts it in ./run (its working folder: Quillet.ini and the library live there; on the first
-# start Quillet puts a small demo library there as macro.m).
+# Installs what Quillet needs to build and run (not the tools of the tests), builds the program quillet and starts
+# it in ./run (its working folder: Quillet.ini and the library live there; on the first start Quillet puts a small
+# demo library there as macro.m).
 #
 # Display: an X display it can reach is used as it is. Without one, a virtual X server (Xvfb) is started for Quillet,
 # the way to look at it is printed, and the server is stopped when Quillet ends. In a Wayland session Quillet runs
@@ -14,7 +15,16 @@ build=${QUILLET_BUILD_DIR:-$root/build}
 run=${QUILLET_RUN_DIR:-$root/run}
 screen=${QUILLET_SCREEN:-1280x1024}
 
-"$root/scripts/build.sh"
+# Only what building and running it needs; the test, benchmark, fuzzing and cross-build tools come with test.sh.
+"$root/scripts/install-deps.sh" run
+# Configured once; later, the build re-runs CMake by itself when a CMake file has changed. A folder configured by
+# test.sh keeps its tests; a new one is made without them (they need packages this script does not install).
+if [ ! -f "$build/CMakeCache.txt" ]; then
+    gen=()
+    if command -v ninja >/dev/null 2>&1; then gen=(-G Ninja); fi
+    cmake -S "$root" -B "$build" "${gen[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLET_BUILD_TESTS=OFF >/dev/null
+fi
+cmake --build "$build" --target quillet -j"$(nproc)"
 app="$build/src/app/quillet"
 if [ ! -x "$app" ]; then
     echo "start.sh: $app was not built (the desktop program needs Qt 6 Widgets: qt6-base-dev)." >&2
@@ -81,17 +91,21 @@ fi
 export DISPLAY=":$number"
 unset WAYLAND_DISPLAY
 
+# The tools named here are not needed to run Quillet; say which package has a missing one.
+needs() {
+    command -v "$1" >/dev/null 2>&1 || echo "   (needs the package $2)"
+}
 cat <<EOF
 There is no display here, so Quillet runs on a virtual X server: DISPLAY=$DISPLAY ($screen, no window manager).
 Working folder: $run
 To look at it, from another terminal:
-  DISPLAY=$DISPLAY import -window root quillet.png    a screenshot of the whole virtual screen
+  DISPLAY=$DISPLAY import -window root quillet.png    a screenshot of the whole virtual screen$(needs import imagemagick)
 EOF
 if command -v x11vnc >/dev/null 2>&1; then
     echo "  x11vnc -display $DISPLAY -localhost -nopw           then a VNC viewer on localhost:5900, to see and use it"
 fi
 cat <<EOF
-  DISPLAY=$DISPLAY xdotool key F12                    press a key there (F12 toggles run and edit mode)
+  DISPLAY=$DISPLAY xdotool key F12                    press a key there (F12 toggles run and edit mode)$(needs xdotool xdotool)
   scripts/screenshots.sh                        pictures of each window of a fresh Quillet, on an Xvfb of its own
 Ctrl+C here ends Quillet (its settings are saved) and the virtual X server.
 EOF
