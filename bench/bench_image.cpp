@@ -62,22 +62,6 @@ private:
     cv::Mat image_;
 };
 
-class NullView final : public RunView {
-public:
-    void EnableControls(std::span<const int>, bool) override {}
-    void SetModeRadios(bool) override {}
-    void ShowRunList(bool) override {}
-    void SetRunListLines(const std::vector<std::string>&) override {}
-    void SetRunningLines(const std::vector<bool>&) override {}
-    int SelectedEditIndex() const override { return -1; }
-    void HideStatusWindow() override {}
-    void ShowBalloon(const std::string&, const std::string&, int) override {}
-    void SetTrayIcon(TrayIcon, const std::string&) override {}
-    void RestartColorTimer(uint32_t) override {}
-    void DrawColorMarkers(const std::vector<platform::MarkerRect>&) override {}
-    void ShowImageResult(const std::string&, const cv::Mat&) override {}
-};
-
 struct Scene {
     Scene() {
         cv::Mat screen(kScreenH, kScreenW, CV_8UC4);
@@ -119,7 +103,7 @@ struct Scene {
     CAppIni settings{"/nonexistent-quillet-dir/Quillet.ini", false};
     MacroLibrary library;
     Engine engine{library, settings, fake.platform(), 1u};
-    NullView view;
+    NullRunView view;
     std::unique_ptr<ImageTrigger> trigger;
     std::filesystem::path dir;
     std::string path;

@@ -14,10 +14,11 @@ namespace {
 
 using quillet::platform::RawInputRecord;
 
-class CountingMain final : public quillet::MainInputConsumer {
+class CountingMain final : public quillet::InputConsumer {
 public:
-    void OnMainInputEvent(int code, bool isPress) override {
-        sum += code + (isPress ? 1 : 0);
+    quillet::InputKinds kinds() const override { return quillet::InputKinds::Both; }
+    void OnInput(const quillet::InputEvent& e) override {
+        sum += e.code + (e.isPress ? 1 : 0);
         benchmark::DoNotOptimize(sum);
     }
     int64_t sum = 0;
@@ -26,11 +27,11 @@ public:
 struct Setup {
     quillet::platform::FakePlatform fake;
     quillet::CAppIni settings{"/nonexistent-quillet-dir/Quillet.ini", false};
-    quillet::InputRouter router{settings, fake, fake};
+    quillet::InputRouter router{fake};
     quillet::KeyMouseStatus status{fake, fake};
     CountingMain main;
     Setup() {
-        router.mainWindow = &main;
+        router.Push(main);
         router.keyMouseStatusWindow = &status;
         fake.SetCursor(812, 433);
     }
@@ -104,7 +105,8 @@ void BM_MouseMoveToRecorder(benchmark::State& state) {
     s.settings.recOptions = 0xB7 & ~quillet::RecAbsolute; // relative movement
     quillet::MacroRecorder rec(macro, library, s.settings, s.fake, s.fake, last);
     rec.ToggleRecording(true);
-    s.router.openRecorder = &rec;
+    quillet::RecorderCapture capture(rec, s.router, s.settings, s.fake);
+    s.router.Push(capture);
     const RawInputRecord r = Mouse(0, 1, 0);
     for (auto _ : state) s.router.OnRawInput(r);
     state.counters["items"] = static_cast<double>(macro.itemCount());
@@ -119,7 +121,8 @@ void BM_KeyToRecorder(benchmark::State& state) {
     quillet::Point last;
     quillet::MacroRecorder rec(macro, library, s.settings, s.fake, s.fake, last);
     rec.ToggleRecording(true);
-    s.router.openRecorder = &rec;
+    quillet::RecorderCapture capture(rec, s.router, s.settings, s.fake);
+    s.router.Push(capture);
     const RawInputRecord down = Key(0x41, quillet::platform::WM_KEYDOWN);
     const RawInputRecord up = Key(0x41, quillet::platform::WM_KEYUP);
     int64_t n = 0;

@@ -88,15 +88,39 @@ bool KeyWaitMatches(int32_t condition, int32_t event) {
     return KeyConditionMatches(condition, event);
 }
 
-bool ColorWithinTolerance(uint32_t pixel, int32_t wanted) {
-    const auto w = static_cast<uint32_t>(wanted);
-    const int tolerance = static_cast<int>(w >> 24);
+bool ColorMatches(uint32_t pixel, uint32_t color, int64_t tolerance) {
     for (int shift = 0; shift <= 16; shift += 8) {
-        const int p = static_cast<int>((pixel >> shift) & 0xFF);
-        const int c = static_cast<int>((w >> shift) & 0xFF);
-        if (std::abs(p - c) > tolerance) return false;
+        const int64_t p = (pixel >> shift) & 0xFF;
+        const int64_t c = (color >> shift) & 0xFF;
+        if (p < c - tolerance || p > c + tolerance) return false;
     }
     return true;
+}
+
+int32_t ClockValue(int form, const LocalTime& t) {
+    switch (form) {
+    case 3:
+        return t.hour * 3600 + t.minute * 60 + t.second;
+    case 2:
+        return t.minute * 60 + t.second;
+    case 1:
+        return t.second;
+    default:
+        return 0;
+    }
+}
+
+int32_t ClockFormPeriod(int form) {
+    switch (form) {
+    case 3:
+        return 86400;
+    case 2:
+        return 3600;
+    case 1:
+        return 60;
+    default:
+        return 1;
+    }
 }
 
 int32_t EstimateRunTime(const MacroLibrary& library, const Macro& macro, int32_t eventDelay, int32_t& counter) {
@@ -107,7 +131,11 @@ Engine::Engine(MacroLibrary& library, const CAppIni& settings, InputOutput& io, 
                std::optional<uint32_t> seed)
     : sequenceNumber(settings.sequenceStart), library_(library), settings_(settings), io_(io), clock_(clock),
       synth_(io, ime, clock), random_(seed ? *seed : static_cast<uint32_t>(std::time(nullptr))),
-      typist_(synth_, random_) {}
+      typist_(synth_, random_) {
+    synth_.onImeMissing = [this] {
+        if (logSink_) logSink_("input method not found: Hangul typed as its keys\r\n");
+    };
+}
 
 void Engine::StartRunMode() {
     sequenceNumber = settings_.sequenceStart;
@@ -151,12 +179,17 @@ void Engine::StartMacroWithOrigin(Macro& m, int32_t pos, std::optional<Point> or
     }
 }
 
-void Engine::StopMacro(Macro& m) {
+bool Engine::Releases(HeldInput held) const {
+    return held == HeldInput::Release || (settings_.macroOptions & OptionReleaseHeldOnStop) != 0;
+}
+
+void Engine::StopMacro(Macro& m, HeldInput held) {
     m.passCount = m.repeatCount();
     m.runPos = m.itemCount();
-    if ((settings_.macroOptions & OptionReleaseHeldOnStop) != 0) {
+    if (Releases(held)) {
         for (int k = 0; k < 256; ++k) {
             if (m.heldInputs[static_cast<std::size_t>(k)] == 0) continue;
+            m.heldInputs[static_cast<std::size_t>(k)] = 0;
             if (IsMouseButton(k)) {
                 const ButtonEvents b = ButtonOf(k);
                 synth_.SendMouse(b.up, 0, 0, b.data);
@@ -169,19 +202,27 @@ void Engine::StopMacro(Macro& m) {
     ReleaseExclusive(m);
 }
 
-void Engine::StopAllMacros() {
+void Engine::StopAllMacros(HeldInput held) {
     sequenceNumber = settings_.sequenceStart;
     runMode = false;
     exclusiveCount = 0;
     for (std::size_t i = 0; i < library_.size(); ++i)
-        if (IsRunning(library_[i])) StopMacro(library_[i]);
-    if ((settings_.macroOptions & OptionReleaseHeldOnStop) != 0) {
+        if (IsRunning(library_[i])) StopMacro(library_[i], held);
+    if (Releases(held)) {
         const std::array<uint8_t, 256> state = io_.KeyboardState();
         for (int k = 0; k < 256; ++k) {
             if ((state[static_cast<std::size_t>(k)] & 0x01) == 0) continue;
             const auto vk = static_cast<uint8_t>(k);
             synth_.SendKey(vk, synth_.ScanCodeOf(vk), KEYEVENTF_EXTENDEDKEY | KEYEVENTF_KEYUP);
         }
+    }
+}
+
+void Engine::StopEverything(HeldInput held) {
+    const bool release = Releases(held);
+    for (Macro& m : library_) {
+        const bool holds = std::any_of(m.heldInputs.begin(), m.heldInputs.end(), [](uint8_t h) { return h != 0; });
+        if (IsRunning(m) || (release && holds)) StopMacro(m, held);
     }
 }
 
@@ -202,7 +243,7 @@ void Engine::OnMacroTimer() {
             // End of a pass.
             if (after.passCount < std::numeric_limits<int32_t>::max()) ++after.passCount;
             if (after.repeatCount() != 0 && after.passCount >= after.repeatCount()) {
-                StopMacro(after);
+                StopMacro(after, HeldInput::AsSettingSays);
             } else {
                 after.runPos = 1;
                 // Counters left by loops that were never closed would pile up pass after pass.
@@ -391,19 +432,8 @@ Engine::Outcome Engine::StepDelay(Macro& m, const MacroItem& item, int32_t elaps
             if (form == 0) {
                 m.delayLeft = 1000;
             } else {
-                const LocalTime t = clock_.LocalNow();
-                int64_t now = 0;
-                int64_t wrap = 0;
-                if (form == 3) {
-                    now = (int64_t{t.hour} * 3600 + t.minute * 60 + t.second) * 1000;
-                    wrap = 86400000;
-                } else if (form == 2) {
-                    now = (int64_t{t.minute} * 60 + t.second) * 1000;
-                    wrap = 3600000;
-                } else {
-                    now = int64_t{t.second} * 1000;
-                    wrap = 60000;
-                }
+                const int64_t now = int64_t{ClockValue(form, clock_.LocalNow())} * 1000;
+                const int64_t wrap = int64_t{ClockFormPeriod(form)} * 1000;
                 const int64_t target = item.delayValue();
                 m.delayLeft = ClampToInt32(target > now ? target - now : target - now + wrap);
             }
@@ -456,7 +486,7 @@ Engine::Outcome Engine::StepCall(Macro& m, const MacroItem& item) {
         const int32_t mode = item.callMode();
         if ((mode == CallSequential || mode == CallParallel) && !IsRunning(called)) StartMacro(called, 1);
         if (mode == CallStop && IsRunning(called)) {
-            StopMacro(called);
+            StopMacro(called, HeldInput::AsSettingSays);
             // A macro that stops itself ends here instead of going on with its next item.
             if (&called == &m) return Outcome::StoppedItself;
         }

@@ -29,9 +29,27 @@ bool KeyConditionMatches(int32_t condition, int32_t event);
 // The rule for key waits: as KeyConditionMatches, except that a condition without a key code (0) waits for any key
 // (any press, or any release when bit 16 is set; modifiers as above).
 bool KeyWaitMatches(int32_t condition, int32_t event);
-// True when each of red, green and blue of pixel (0x00BBGGRR) lies within the tolerance of the wanted colour,
-// bounds included. wanted holds the colour in bits 0..23 and the tolerance (0..255) in bits 24..31.
-bool ColorWithinTolerance(uint32_t pixel, int32_t wanted);
+// The colour rule of every colour condition and wait: each of red, green and blue of pixel (0x00BBGGRR) within
+// tolerance of the colour's channel, bounds included. An unreadable pixel (CLR_INVALID) has 0xFF in each channel and
+// so reads as white. A negative tolerance matches nothing.
+bool ColorMatches(uint32_t pixel, uint32_t color, int64_t tolerance);
+// The same for a colour wait, whose word holds the colour in bits 0..23 and the tolerance (0..255) in bits 24..31.
+inline bool ColorWithinTolerance(uint32_t pixel, int32_t wanted) {
+    const auto w = static_cast<uint32_t>(wanted);
+    return ColorMatches(pixel, w & 0xFFFFFF, w >> 24);
+}
+
+// The clock forms of clock windows and clock waits: 3 compares the time of day, 2 the time within the hour, 1 the
+// second within the minute, 0 nothing. ClockValue is the local time in whole seconds in that form (0 for form 0),
+// ClockFormPeriod the seconds after which the value repeats (1 for form 0).
+int32_t ClockValue(int form, const platform::LocalTime& t);
+int32_t ClockFormPeriod(int form);
+
+// What stopping a macro does with the keys and buttons it holds.
+enum class HeldInput {
+    AsSettingSays, // released when macroOptions has OptionReleaseHeldOnStop (the stop key, stop colours, run mode left)
+    Release,       // always released (the end of the program or of a play: keys faked down would stay down)
+};
 
 // Estimated milliseconds of one pass of macro (delays, typing time and sequential calls; no waits, no repeats).
 // counter is owned by the caller and starts at 0; more than ten evaluations in one estimate (a call cycle) give at
@@ -62,7 +80,8 @@ public:
     // Entering run mode: the sequence number restarts, the flag is set, the exclusive section is free.
     void StartRunMode();
 
-    // Called for every finished item; empty = no log. The line is built only when a sink is set.
+    // Called for every finished item, and once for a notice (an input method that cannot be found); empty = no
+    // log. The line is built only when a sink is set.
     void SetLogSink(LogSink sink) { logSink_ = std::move(sink); }
 
     // --- Start and stop ---
@@ -70,12 +89,17 @@ public:
     void StartMacro(Macro& m, int32_t pos);
     // As StartMacro; with an origin the origin position is that point, and moveMouse moves the cursor there now.
     void StartMacroWithOrigin(Macro& m, int32_t pos, std::optional<Point> origin, bool moveMouse);
-    // Ends the macro (run position = item count, pass count = repeat count), releases what it holds when the
-    // setting asks for it, and frees the exclusive section if it holds it.
-    void StopMacro(Macro& m);
+    // Ends the macro (run position = item count, pass count = repeat count), releases what it holds as held says
+    // (what is released is forgotten), and frees the exclusive section if it holds it.
+    void StopMacro(Macro& m, HeldInput held);
     // Leaves run mode: sequence number reset, flag cleared, exclusive section freed, every running library macro
-    // stopped, and (when releasing is enabled) a key-up for every key the keyboard state reports as toggled.
-    void StopAllMacros();
+    // stopped, and (when releasing) a key-up for every key the keyboard state reports as toggled.
+    void StopAllMacros(HeldInput held);
+    // The end of a run of the program or of a play: every running library macro is stopped; when releasing, every
+    // key and button any library macro still holds (also one stopped earlier without releasing) is released.
+    void StopEverything(HeldInput held);
+    // Whether held says to release now.
+    bool Releases(HeldInput held) const;
 
     // --- Stepping ---
     // Executes the item at runPos of m (one step) with the elapsed milliseconds of the tick. m may be a library

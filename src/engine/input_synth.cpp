@@ -37,10 +37,17 @@ int32_t InputSynth::ToAbsoluteY(int32_t y) {
 }
 
 void InputSynth::SetImeHangul(bool open) {
-    // The state is read again every round so that a toggle that has taken effect stops further toggles; without an
-    // input method the state reads as English, so asking for Hangul then presses the key all ten times.
+    // The state is read again every round so that a toggle that has taken effect stops further toggles.
     for (int round = 0; round < 10; ++round) {
-        const bool isOpen = ime_.OpenState() == platform::ImeState::Open;
+        const platform::ImeState state = ime_.OpenState();
+        if (state == platform::ImeState::None) {
+            if (open && !imeMissingReported_) {
+                imeMissingReported_ = true;
+                if (onImeMissing) onImeMissing();
+            }
+            return;
+        }
+        const bool isOpen = state == platform::ImeState::Open;
         if (isOpen == open) continue;
         const uint8_t scan = ScanCodeOf(platform::VK_HANGUL);
         SendKey(platform::VK_HANGUL, scan, platform::KEYEVENTF_EXTENDEDKEY);

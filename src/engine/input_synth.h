@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "platform/platform.h"
 
@@ -25,8 +26,12 @@ public:
     int32_t ToAbsoluteY(int32_t y);
 
     // Brings the foreground window's input method into the wanted state: ten rounds of query and, when it
-    // differs, a VK_HANGUL press and release with 33 ms pauses.
+    // differs, a VK_HANGUL press and release with 33 ms pauses. When the state cannot be read at all (no input
+    // method runs, or one that cannot be asked) nothing is pressed: toggling blind would only press VK_HANGUL ten
+    // times and block for 660 ms per character; the text's keys are typed as they are. The first time that
+    // happens, onImeMissing is called.
     void SetImeHangul(bool open);
+    std::function<void()> onImeMissing;
 
     // The typed key pattern: optional left shift down, key down, key up, optional left shift up, all extended
     // unless extended is false.
@@ -39,6 +44,7 @@ private:
     platform::InputOutput& io_;
     platform::InputMethod& ime_;
     platform::Clock& clock_;
+    bool imeMissingReported_ = false;
 };
 
 } // namespace quillet

@@ -47,7 +47,10 @@ CMmtPostingTimer::~CMmtPostingTimer() {
 
 void CMmtPostingTimer::OnTimer() {
     if (!post_) return;
+    if (slot_->pending.exchange(true)) return;
     post_([slot = slot_] {
+        // Cleared before the work: a timer event during a long tick posts the one next tick.
+        slot->pending = false;
         if (slot->onTick) slot->onTick();
     });
 }

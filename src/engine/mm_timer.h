@@ -1,7 +1,11 @@
 // The periodic high-resolution timers that drive the engine. The timer callback runs on the timer's own thread and
-// does nothing there but post a tick to the owner's thread; every tick posted is delivered (ticks are not merged).
+// does nothing there but post a tick to the owner's thread. At most one tick waits there at a time: while one is
+// posted and not yet handled, further timer events post nothing (the next tick measures the elapsed time itself,
+// so delays and clock waits keep their timing). A busy owner thread therefore never builds a backlog of ticks that
+// would hold up a person's input queued behind them.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -58,6 +62,7 @@ public:
 private:
     struct Slot {
         std::function<void()> onTick;
+        std::atomic<bool> pending{false}; // a tick is posted and not yet handled
     };
     platform::Poster post_;
     // Shared with the posted closures, so a tick still queued after this object is gone finds an empty slot.

@@ -29,9 +29,24 @@ std::optional<QString> RealFileDialog(const FileDialogRequest& r) {
     const std::string filter =
         QtFileFilter(std::string_view(pairs.constData(), static_cast<std::size_t>(pairs.size())));
     const QString qtFilter = QString::fromUtf8(filter.data(), static_cast<qsizetype>(filter.size()));
-    const QString path = r.mode == FileDialogRequest::Open
-                             ? QFileDialog::getOpenFileName(r.parent, r.caption, r.initialPath, qtFilter)
-                             : QFileDialog::getSaveFileName(r.parent, r.caption, r.initialPath, qtFilter);
+    QString path;
+    switch (r.mode) {
+    case FileDialogRequest::Open:
+        path = QFileDialog::getOpenFileName(r.parent, r.caption, r.initialPath, qtFilter);
+        break;
+    case FileDialogRequest::OpenOrNew: {
+        // An open dialog that also takes the name of a file that does not exist yet.
+        QFileDialog dialog(r.parent, r.caption, r.initialPath, qtFilter);
+        dialog.setAcceptMode(QFileDialog::AcceptOpen);
+        dialog.setFileMode(QFileDialog::AnyFile);
+        if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+            path = dialog.selectedFiles().constFirst();
+        break;
+    }
+    case FileDialogRequest::Save:
+        path = QFileDialog::getSaveFileName(r.parent, r.caption, r.initialPath, qtFilter);
+        break;
+    }
     if (path.isEmpty()) return std::nullopt;
     return path;
 }

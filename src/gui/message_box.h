@@ -23,7 +23,8 @@ struct MessageBoxRequest {
 };
 
 struct FileDialogRequest {
-    enum Mode { Open, Save };
+    // Open: an existing file. OpenOrNew: an existing file or the name of a new one. Save: a file to write.
+    enum Mode { Open, OpenOrNew, Save };
     QWidget* parent = nullptr;
     Mode mode = Open;
     QString caption;

@@ -139,8 +139,10 @@ void ImageTrigger::EvaluateImageTriggers() {
         if ((m.flags & FlagStartImage) == 0) continue;
         const std::optional<ImageMatch> match = Match(m);
         if (!match) continue; // lastImageMatch keeps its value
-        if ((settings_.macroOptions & OptionImageResultWindow) != 0)
-            view_.ShowImageResult(m.name, RenderResult(*match));
+        if ((settings_.macroOptions & OptionImageResultWindow) != 0) {
+            const cv::Mat& picture = RenderResult(*match);
+            view_.ShowImageResult(m.name, BgrImageView{picture.cols, picture.rows, picture.step, picture.data});
+        }
         const bool matched = ImageMatchReaches(match->maxVal, m.imageOptions);
         const bool fire = (m.flags & FlagImageOnChange) != 0 ? matched && !m.lastImageMatch : matched;
         if (!IsRunning(m) && fire)

@@ -14,6 +14,7 @@
 #include "model/macro.h"
 #include "model/settings.h"
 #include "platform/platform.h"
+#include "triggers/run_mode.h"
 #include "triggers/run_view.h"
 
 namespace quillet {
@@ -35,7 +36,7 @@ struct ImageMatch {
     Point origin;                // centre of the found picture in screen pixels
 };
 
-class ImageTrigger {
+class ImageTrigger final : public ImageConditions {
 public:
     ImageTrigger(Engine& engine, const CAppIni& settings, platform::Screen& screen, RunView& view);
     ImageTrigger(const ImageTrigger&) = delete;
@@ -44,7 +45,7 @@ public:
     // Timer 1003, after the colour conditions: in run mode, every macro with the image condition (running or idle)
     // is matched; an idle one is started when the match reaches its threshold (in change-only mode only when the
     // previous evaluation did not match). Nothing in edit mode.
-    void EvaluateImageTriggers();
+    void EvaluateImageTriggers() override;
 
     // Matches m's template against its rectangle; nothing when the template cannot be read, the rectangle is empty
     // or too large, or the screen cannot be copied. The result map stays in resultMap() until the next call.

@@ -1,5 +1,6 @@
 #include "triggers/input_router.h"
 
+#include <algorithm>
 #include <charconv>
 
 #include "engine/input_synth.h"
@@ -87,64 +88,72 @@ bool KeyMouseStatus::Tick(bool visible) {
 
 // --- InputRouter ---
 
-InputRouter::InputRouter(const CAppIni& settings, platform::InputOutput& io, platform::InputMethod& ime)
-    : settings_(settings), io_(io), ime_(ime) {}
+InputRouter::InputRouter(platform::InputOutput& io) : io_(io) {}
+
+void InputRouter::Push(InputConsumer& consumer) {
+    Remove(consumer);
+    stack_.push_back(&consumer);
+}
+
+void InputRouter::Remove(InputConsumer& consumer) {
+    std::erase(stack_, &consumer);
+}
+
+bool InputRouter::Contains(const InputConsumer& consumer) const {
+    return std::find(stack_.begin(), stack_.end(), &consumer) != stack_.end();
+}
 
 void InputRouter::OnRawInput(const platform::RawInputRecord& record) {
     if (record.device == platform::RawInputRecord::Device::Keyboard) {
-        if (auto e = DecodeKeyboard(record)) DispatchKeyboard(*e);
+        if (auto e = DecodeKeyboard(record)) Dispatch(*e);
     } else {
-        if (auto e = DecodeMouse(record, io_, lastCursor_)) DispatchMouse(*e);
+        if (auto e = DecodeMouse(record, io_, lastCursor_)) Dispatch(*e);
     }
 }
 
-void InputRouter::DispatchKeyboard(const InputEvent& e) {
-    if (keyMouseStatusWindow) keyMouseStatusWindow->ShowKeyEvent(e.code, e.isPress);
-
-    if (openDelayItemDialog) {
-        openDelayItemDialog->OnDelayCaptureKey(e.code, e.isPress);
-    } else if (openKeyItemDialog) {
-        // The dialog takes only presses; releases and unknown messages go nowhere while it is open.
-        if (e.code != 0 && e.isPress) openKeyItemDialog->OnCapturedKey(e.code);
-    } else if (openConditionDialog) {
-        openConditionDialog->OnConditionInputEvent(e.code, e.isPress, true);
-    } else if (openMacroEditor) {
-        openMacroEditor->OnEditorInputEvent(e.code, e.isPress);
-    } else if (openRecorder) {
-        if (e.code == settings_.keyMacroRecord && e.isPress)
-            openRecorder->ToggleRecording(!openRecorder->IsRecording());
-        // Checked after the toggle, so the press that starts a recording is its first item.
-        // (The toggle may have made the dialog close itself.)
-        if (openRecorder && openRecorder->IsRecording() && e.code != 0 && (settings_.recOptions & RecKeys))
-            openRecorder->RecordKeyEvent(e.code, e.scan, RecordedKeyAction(e.isPress, ime_));
-    } else if (mainWindow) {
-        mainWindow->OnMainInputEvent(e.code, e.isPress);
+void InputRouter::Dispatch(const InputEvent& e) {
+    if (keyMouseStatusWindow) {
+        if (e.fromKeyboard)
+            keyMouseStatusWindow->ShowKeyEvent(e.code, e.isPress);
+        else
+            keyMouseStatusWindow->ShowMouseEvent(e.code, e.isPress, e.cursor);
+    }
+    const auto wanted = static_cast<uint8_t>(e.fromKeyboard ? InputKinds::Keys : InputKinds::Mouse);
+    for (auto it = stack_.rbegin(); it != stack_.rend(); ++it) {
+        InputConsumer* consumer = *it;
+        if ((static_cast<uint8_t>(consumer->kinds()) & wanted) == 0) continue;
+        // The consumer may change the stack; nothing here touches it afterwards.
+        consumer->OnInput(e);
+        return;
     }
 }
 
-void InputRouter::DispatchMouse(const InputEvent& e) {
-    if (keyMouseStatusWindow) keyMouseStatusWindow->ShowMouseEvent(e.code, e.isPress, e.cursor);
+// --- Consumers ---
 
-    if (openDelayItemDialog) {
-        openDelayItemDialog->OnDelayCaptureKey(e.code, e.isPress);
-    } else if (openMouseItemDialog) {
-        int32_t x = e.cursor.x;
-        int32_t y = e.cursor.y;
-        if (openMouseItemDialog->NormalizedPositionChecked()) {
-            const platform::ScreenSize screen = io_.PrimaryScreenSize();
-            x = ToAbsolute(x, screen.width);
-            y = ToAbsolute(y, screen.height);
-        }
-        openMouseItemDialog->OnLivePosition(x, y);
-    } else if (openConditionDialog) {
-        openConditionDialog->OnConditionInputEvent(e.code, e.isPress, false);
-    } else if (openMacroEditor) {
-        openMacroEditor->OnEditorInputEvent(e.code, e.isPress);
-    } else if (openRecorder) {
-        openRecorder->RecordMouseEvent(e.code, e.isPress, e.moved, e.wheelDelta, e.cursor);
-    } else if (mainWindow) {
-        mainWindow->OnMainInputEvent(e.code, e.isPress);
+void MouseItemCapture::OnInput(const InputEvent& e) {
+    int32_t x = e.cursor.x;
+    int32_t y = e.cursor.y;
+    if (dialog_.NormalizedPositionChecked()) {
+        const platform::ScreenSize screen = io_.PrimaryScreenSize();
+        x = ToAbsolute(x, screen.width);
+        y = ToAbsolute(y, screen.height);
     }
+    dialog_.OnLivePosition(x, y);
+}
+
+void RecorderCapture::OnInput(const InputEvent& e) {
+    if (!e.fromKeyboard) {
+        recorder_.RecordMouseEvent(e.code, e.isPress, e.moved, e.wheelDelta, e.cursor);
+        return;
+    }
+    if (e.code == settings_.keyMacroRecord && e.isPress) {
+        recorder_.ToggleRecording(!recorder_.IsRecording());
+        // The toggle may have made the dialog close itself.
+        if (!router_.Contains(*this)) return;
+    }
+    // Checked after the toggle, so the press that starts a recording is its first item.
+    if (recorder_.IsRecording() && e.code != 0 && (settings_.recOptions & RecKeys))
+        recorder_.RecordKeyEvent(e.code, e.scan, RecordedKeyAction(e.isPress, ime_));
 }
 
 } // namespace quillet

@@ -1,11 +1,12 @@
-// The way of live input: every raw record is decoded once and handed to exactly one consumer, the first open one of
-// the capturing windows, then the recorder, then the main window. The key/mouse status window sees every event.
+// The way of live input: every raw record is decoded once and handed to exactly one consumer, the topmost open
+// window that takes it. The key/mouse status window sees every event.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "model/settings.h"
 #include "platform/platform.h"
@@ -13,6 +14,21 @@
 #include "triggers/input_decoder.h"
 
 namespace quillet {
+
+// What one consumer of live input takes.
+enum class InputKinds : uint8_t { Keys = 1, Mouse = 2, Both = 3 };
+
+// A window that takes decoded live input while it is open: the capturing dialogs, the recorder, the main window.
+class InputConsumer {
+public:
+    virtual ~InputConsumer() = default;
+    // Which events this consumer takes; the others pass by it to the consumers below.
+    virtual InputKinds kinds() const = 0;
+    // One event it takes. It may remove itself (or others) from the router here, but must not be destroyed here.
+    virtual void OnInput(const InputEvent& e) = 0;
+};
+
+// The item dialogs' captures, as the dialogs see them. Each has a consumer below that applies its rule.
 
 // The delay/wait item dialog: key and button events for its colour capture.
 class DelayItemInputConsumer {
@@ -47,13 +63,6 @@ class EditorInputConsumer {
 public:
     virtual ~EditorInputConsumer() = default;
     virtual void OnEditorInputEvent(int code, bool isPress) = 0;
-};
-
-// The main window's share: the run/edit toggle key, hotkeys and key waits.
-class MainInputConsumer {
-public:
-    virtual ~MainInputConsumer() = default;
-    virtual void OnMainInputEvent(int code, bool isPress) = 0;
 };
 
 class KeyMouseStatusConsumer {
@@ -103,45 +112,129 @@ private:
     std::array<bool, ButtonCount> buttons_{};
 };
 
+// The way of live input. Consumers are kept on a stack: an opening window pushes itself and is removed when it
+// closes; each event goes to the topmost consumer that takes its kind, and to no other. Because the capturing
+// dialogs are modal and open over the window that opened them, the order of opening gives the precedence of the
+// live-input rules: delay/wait dialog, keyboard or mouse item dialog, condition dialog, macro editor, recorder, main
+// window. The key/mouse status window sees every event, whoever consumes it.
 class InputRouter {
 public:
-    InputRouter(const CAppIni& settings, platform::InputOutput& io, platform::InputMethod& ime);
+    explicit InputRouter(platform::InputOutput& io);
 
-    // Set by whoever opens the window, cleared when it closes (see ScopedConsumer).
-    DelayItemInputConsumer* openDelayItemDialog = nullptr;
-    KeyItemInputConsumer* openKeyItemDialog = nullptr;
-    MouseItemInputConsumer* openMouseItemDialog = nullptr;
-    ConditionInputConsumer* openConditionDialog = nullptr;
-    EditorInputConsumer* openMacroEditor = nullptr;
-    RecorderInputConsumer* openRecorder = nullptr;
-    // Set for the life of these windows.
-    MainInputConsumer* mainWindow = nullptr;
+    // Puts the consumer on top (a consumer already on the stack moves to the top).
+    void Push(InputConsumer& consumer);
+    // Takes the consumer off the stack wherever it is; nothing when it is not there.
+    void Remove(InputConsumer& consumer);
+    bool Contains(const InputConsumer& consumer) const;
+    std::size_t depth() const { return stack_.size(); }
+
+    // Set for the life of that window.
     KeyMouseStatusConsumer* keyMouseStatusWindow = nullptr;
 
     // One raw record from the input monitor. Injected records are dropped.
     void OnRawInput(const platform::RawInputRecord& record);
 
     // The dispatch of an event already decoded.
-    void DispatchKeyboard(const InputEvent& e);
-    void DispatchMouse(const InputEvent& e);
+    void Dispatch(const InputEvent& e);
+
+    platform::InputOutput& io() { return io_; }
 
 private:
-    const CAppIni& settings_;
     platform::InputOutput& io_;
-    platform::InputMethod& ime_;
+    std::vector<InputConsumer*> stack_; // bottom first
     platform::ScreenPoint lastCursor_;
 };
 
-// Publishes a window in one of the router's slots for the scope's lifetime.
-template <class T> class ScopedConsumer {
+// Keeps a consumer on the router's stack for the scope's lifetime.
+class ScopedInputConsumer {
 public:
-    ScopedConsumer(T*& slot, T* window) : slot_(slot) { slot_ = window; }
-    ~ScopedConsumer() { slot_ = nullptr; }
-    ScopedConsumer(const ScopedConsumer&) = delete;
-    ScopedConsumer& operator=(const ScopedConsumer&) = delete;
+    ScopedInputConsumer(InputRouter& router, InputConsumer& consumer) : router_(router), consumer_(consumer) {
+        router_.Push(consumer_);
+    }
+    ~ScopedInputConsumer() { router_.Remove(consumer_); }
+    ScopedInputConsumer(const ScopedInputConsumer&) = delete;
+    ScopedInputConsumer& operator=(const ScopedInputConsumer&) = delete;
 
 private:
-    T*& slot_;
+    InputRouter& router_;
+    InputConsumer& consumer_;
+};
+
+// --- The consumers of the item dialogs and the recorder, each with its rule ---
+
+// Key and button events, both kinds, as they come.
+class DelayItemCapture final : public InputConsumer {
+public:
+    explicit DelayItemCapture(DelayItemInputConsumer& dialog) : dialog_(dialog) {}
+    InputKinds kinds() const override { return InputKinds::Both; }
+    void OnInput(const InputEvent& e) override { dialog_.OnDelayCaptureKey(e.code, e.isPress); }
+
+private:
+    DelayItemInputConsumer& dialog_;
+};
+
+// Keys only; only presses of a known key reach the dialog, releases are swallowed.
+class KeyItemCapture final : public InputConsumer {
+public:
+    explicit KeyItemCapture(KeyItemInputConsumer& dialog) : dialog_(dialog) {}
+    InputKinds kinds() const override { return InputKinds::Keys; }
+    void OnInput(const InputEvent& e) override {
+        if (e.code != 0 && e.isPress) dialog_.OnCapturedKey(e.code);
+    }
+
+private:
+    KeyItemInputConsumer& dialog_;
+};
+
+// Mouse only; every event, movement included, refreshes the position, in absolute units when the dialog asks.
+class MouseItemCapture final : public InputConsumer {
+public:
+    MouseItemCapture(MouseItemInputConsumer& dialog, platform::InputOutput& io) : dialog_(dialog), io_(io) {}
+    InputKinds kinds() const override { return InputKinds::Mouse; }
+    void OnInput(const InputEvent& e) override;
+
+private:
+    MouseItemInputConsumer& dialog_;
+    platform::InputOutput& io_;
+};
+
+class ConditionCapture final : public InputConsumer {
+public:
+    explicit ConditionCapture(ConditionInputConsumer& dialog) : dialog_(dialog) {}
+    InputKinds kinds() const override { return InputKinds::Both; }
+    void OnInput(const InputEvent& e) override {
+        dialog_.OnConditionInputEvent(e.code, e.isPress, e.fromKeyboard);
+    }
+
+private:
+    ConditionInputConsumer& dialog_;
+};
+
+class EditorCapture final : public InputConsumer {
+public:
+    explicit EditorCapture(EditorInputConsumer& editor) : editor_(editor) {}
+    InputKinds kinds() const override { return InputKinds::Both; }
+    void OnInput(const InputEvent& e) override { editor_.OnEditorInputEvent(e.code, e.isPress); }
+
+private:
+    EditorInputConsumer& editor_;
+};
+
+// The recorder: the record key toggles recording; while recording, keys (when recOptions asks for them) with the
+// input method's state sampled per event; every mouse event, recording or not.
+class RecorderCapture final : public InputConsumer {
+public:
+    RecorderCapture(RecorderInputConsumer& recorder, InputRouter& router, const CAppIni& settings,
+                    platform::InputMethod& ime)
+        : recorder_(recorder), router_(router), settings_(settings), ime_(ime) {}
+    InputKinds kinds() const override { return InputKinds::Both; }
+    void OnInput(const InputEvent& e) override;
+
+private:
+    RecorderInputConsumer& recorder_;
+    InputRouter& router_;
+    const CAppIni& settings_;
+    platform::InputMethod& ime_;
 };
 
 } // namespace quillet

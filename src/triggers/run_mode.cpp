@@ -13,35 +13,7 @@ namespace {
 
 constexpr std::size_t kBalloonMacros = 32; // the balloon and its mask cover the first 32 macros
 
-constexpr int kStatusButton[] = {kIdStatusButton};
-
-bool ChannelWithin(int64_t pixel, int64_t wanted, int64_t tolerance) {
-    return wanted - tolerance <= pixel && pixel <= wanted + tolerance;
-}
-
 } // namespace
-
-bool ColorConditionMatches(uint32_t pixel, int32_t color, int32_t tolerance) {
-    // CLR_INVALID has 0xFF in each of the three colour bytes, so it reads as white here without a special case.
-    const auto c = static_cast<uint32_t>(color);
-    for (int shift = 0; shift <= 16; shift += 8) {
-        if (!ChannelWithin((pixel >> shift) & 0xFF, (c >> shift) & 0xFF, tolerance)) return false;
-    }
-    return true;
-}
-
-int32_t ClockValue(int form, const platform::LocalTime& t) {
-    switch (form) {
-    case 3:
-        return t.hour * 3600 + t.minute * 60 + t.second;
-    case 2:
-        return t.minute * 60 + t.second;
-    case 1:
-        return t.second;
-    default:
-        return 0;
-    }
-}
 
 bool InClockWindow(int32_t startTime, int32_t stopTime, int32_t v) {
     if (startTime < stopTime) return startTime <= v && v <= stopTime;
@@ -50,9 +22,9 @@ bool InClockWindow(int32_t startTime, int32_t stopTime, int32_t v) {
 
 RunModeController::RunModeController(Engine& engine, CAppIni& settings, platform::InputOutput& io,
                                      platform::Screen& screen, platform::Clock& clock, CMmTimer& engineTimer,
-                                     ImageTrigger& image, RunView& view)
+                                     ImageConditions& image, RunView& view, WindowTimerControl& timers)
     : engine_(engine), library_(engine.library()), settings_(settings), io_(io), screen_(screen), clock_(clock),
-      engineTimer_(engineTimer), image_(image), view_(view),
+      engineTimer_(engineTimer), image_(image), view_(view), timers_(timers),
       idleTooltip_(Utf8ToCp949("Quillet 프로그램 - 더블클릭 하세요.")),
       runTooltip_(Utf8ToCp949("Quillet 프로그램 - 매크로 실행 중입니다.")) {}
 
@@ -64,8 +36,7 @@ void RunModeController::SetRadios(bool run) {
 }
 
 void RunModeController::ShowEditState() {
-    view_.EnableControls(kEditButtonIds, true);
-    view_.EnableControls(kStatusButton, false);
+    view_.SetEditingEnabled(true);
     view_.ShowRunList(false);
 }
 
@@ -87,7 +58,7 @@ void RunModeController::OnEditRadio() {
 
 void RunModeController::OnMainWindowDestroyed() {
     if (!engine_.runMode) return;
-    engine_.StopAllMacros();
+    engine_.StopAllMacros(HeldInput::AsSettingSays);
     engineTimer_.Stop();
 }
 
@@ -102,8 +73,7 @@ void RunModeController::EnterRunMode() {
     for (Macro& m : library_)
         if ((m.flags & FlagAutoStart) != 0) engine_.StartMacro(m, 1);
 
-    view_.EnableControls(kEditButtonIds, false);
-    view_.EnableControls(kStatusButton, true);
+    view_.SetEditingEnabled(false);
     std::vector<std::string> lines;
     lines.reserve(library_.size());
     for (const Macro& m : library_) {
@@ -113,7 +83,7 @@ void RunModeController::EnterRunMode() {
     }
     view_.SetRunListLines(lines);
     view_.ShowRunList(true);
-    view_.RestartColorTimer(ColorTimerPeriod());
+    timers_.RestartColorTimer(ColorTimerPeriod());
 
     // A period of 0 or less (a hand-edited settings file) would ask the system for a timer it refuses.
     engineTimer_.period = static_cast<uint32_t>(std::max(settings_.eventDelay, 1));
@@ -131,7 +101,8 @@ void RunModeController::EnterRunMode() {
 void RunModeController::LeaveRunMode() {
     if (!engine_.runMode || runRadio_) return;
     settings_.macroOptions &= ~OptionRunModeOn;
-    engine_.StopAllMacros(); // also clears the run-mode flag, the sequence number and the exclusive section
+    // Also clears the run-mode flag, the sequence number and the exclusive section.
+    engine_.StopAllMacros(HeldInput::AsSettingSays);
     ShowEditState();
     view_.HideStatusWindow();
     engineTimer_.Stop();
@@ -163,7 +134,7 @@ void RunModeController::EvaluateHotkeys(int32_t e) {
         }
         // The event that started the macro never stops it, so one key can serve as start and stop.
         if ((m.flags & FlagStopKey) != 0 && IsRunning(m) && !started && KeyConditionMatches(m.stopKey, e))
-            engine_.StopMacro(m);
+            engine_.StopMacro(m, HeldInput::AsSettingSays);
         Engine::NoteKeyEvent(m, e);
     }
 }
@@ -201,7 +172,7 @@ void RunModeController::EvaluateClockTriggers() {
         if (!IsRunning(m) && inWindow)
             engine_.StartMacro(m, 1);
         else if (IsRunning(m) && !inWindow)
-            engine_.StopMacro(m);
+            engine_.StopMacro(m, HeldInput::AsSettingSays);
     }
 }
 
@@ -212,7 +183,7 @@ void RunModeController::EvaluateColorTriggers() {
         bool started = false;
         if ((m.flags & FlagStartColor) != 0) {
             const uint32_t p = screen_.Pixel(PointX(m.startColorPos), PointY(m.startColorPos));
-            const bool match = ColorConditionMatches(p, m.startColor, m.colorTolerance);
+            const bool match = ColorMatches(p, static_cast<uint32_t>(m.startColor), m.colorTolerance);
             if (!IsRunning(m) && (changeOnly ? match && !m.lastStartColorMatch : match)) {
                 engine_.StartMacro(m, 1); // clears both memories first
                 started = true;
@@ -221,8 +192,9 @@ void RunModeController::EvaluateColorTriggers() {
         }
         if ((m.flags & FlagStopColor) != 0) {
             const uint32_t p = screen_.Pixel(PointX(m.stopColorPos), PointY(m.stopColorPos));
-            const bool match = ColorConditionMatches(p, m.stopColor, m.colorTolerance);
-            if (IsRunning(m) && !started && (changeOnly ? match && !m.lastStopColorMatch : match)) engine_.StopMacro(m);
+            const bool match = ColorMatches(p, static_cast<uint32_t>(m.stopColor), m.colorTolerance);
+            if (IsRunning(m) && !started && (changeOnly ? match && !m.lastStopColorMatch : match))
+                engine_.StopMacro(m, HeldInput::AsSettingSays);
             m.lastStopColorMatch = match;
         }
         Engine::ServeColorWait(m, screen_);

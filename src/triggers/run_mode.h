@@ -13,7 +13,6 @@
 #include "model/macro.h"
 #include "model/settings.h"
 #include "platform/platform.h"
-#include "triggers/image_trigger.h"
 #include "triggers/input_decoder.h"
 #include "triggers/input_router.h"
 #include "triggers/run_view.h"
@@ -48,20 +47,38 @@ inline constexpr uint32_t kMarkerStartColor = 0x0000FF; // red
 inline constexpr uint32_t kMarkerStopColor = 0xFF0000;  // blue
 
 
-// The colour rule of the start and stop conditions: each of red, green and blue of pixel within tolerance of the
-// colour's channel, bounds included. An unreadable pixel (CLR_INVALID) counts as white.
-bool ColorConditionMatches(uint32_t pixel, int32_t color, int32_t tolerance);
-
-// The clock value a window compares in a time form (3: seconds of the day, 2: of the hour, 1: of the minute, 0: 0)
-// and the window rule, which wraps when startTime is not below stopTime (equal bounds: always inside).
-int32_t ClockValue(int form, const platform::LocalTime& t);
+// The clock window rule on values of ClockValue: it wraps when startTime is not below stopTime (equal bounds: always
+// inside).
 bool InClockWindow(int32_t startTime, int32_t stopTime, int32_t v);
 
-class RunModeController final : public MainInputConsumer {
+// The image start conditions, evaluated at the colour period after the colour conditions.
+class ImageConditions {
 public:
-    // engineTimer is the main window's scheduler timer (CMmtMacros); image evaluates the image conditions.
+    virtual ~ImageConditions() = default;
+    virtual void EvaluateImageTriggers() = 0;
+};
+
+// Builds without template matching have no image conditions.
+class NoImageConditions final : public ImageConditions {
+public:
+    void EvaluateImageTriggers() override {}
+};
+
+// Whoever runs the main window's timers: timer kTimerColor is created again with a new period.
+class WindowTimerControl {
+public:
+    virtual ~WindowTimerControl() = default;
+    virtual void RestartColorTimer(uint32_t periodMs) = 0;
+};
+
+// The main window's share of live input (the bottom of the input router's stack): the run/edit toggle key, the
+// hotkeys and the key waits.
+class RunModeController final : public InputConsumer {
+public:
+    // engineTimer is the scheduler timer (CMmtMacros); image evaluates the image conditions.
     RunModeController(Engine& engine, CAppIni& settings, platform::InputOutput& io, platform::Screen& screen,
-                      platform::Clock& clock, CMmTimer& engineTimer, ImageTrigger& image, RunView& view);
+                      platform::Clock& clock, CMmTimer& engineTimer, ImageConditions& image, RunView& view,
+                      WindowTimerControl& timers);
     RunModeController(const RunModeController&) = delete;
     RunModeController& operator=(const RunModeController&) = delete;
 
@@ -79,7 +96,9 @@ public:
     void LeaveRunMode();
 
     // The main window's share of a decoded input event: the run/edit toggle key, then the hotkeys and key waits.
-    void OnMainInputEvent(int code, bool isPress) override;
+    void OnMainInputEvent(int code, bool isPress);
+    InputKinds kinds() const override { return InputKinds::Both; }
+    void OnInput(const InputEvent& e) override { OnMainInputEvent(e.code, e.isPress); }
     void EvaluateHotkeys(int32_t keyEventCode);
 
     // Timer work.
@@ -108,8 +127,9 @@ private:
     platform::Screen& screen_;
     platform::Clock& clock_;
     CMmTimer& engineTimer_;
-    ImageTrigger& image_;
+    ImageConditions& image_;
     RunView& view_;
+    WindowTimerControl& timers_;
 
     bool runRadio_ = false; // radio 1014 checked (1015 otherwise)
     int trayBlinkCount_ = 0;

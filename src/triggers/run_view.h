@@ -4,24 +4,21 @@
 
 #include <array>
 #include <cstdint>
-#include <span>
+#include <cstddef>
 #include <string>
 #include <vector>
-
-#include <opencv2/core/mat.hpp>
 
 #include "platform/platform.h"
 
 namespace quillet {
 
-// Controls of the main window (dialog 102) that run and edit mode switch.
-inline constexpr int kIdEditList = 1000;
-inline constexpr int kIdRunList = 1001;
-inline constexpr int kIdRunRadio = 1014;
-inline constexpr int kIdEditRadio = 1015;
-inline constexpr int kIdStatusButton = 1023;
-// The editing buttons: disabled in run mode, enabled in edit mode.
-inline constexpr std::array<int, 9> kEditButtonIds = {1016, 1009, 1011, 1018, 1010, 1012, 1020, 1021, 1017};
+// An 8-bit BGR picture: rows of stride bytes, top-down. It does not own its pixels.
+struct BgrImageView {
+    int32_t width = 0;
+    int32_t height = 0;
+    std::size_t stride = 0;
+    const uint8_t* data = nullptr;
+};
 
 // Icon resources of the tray and the main window.
 enum class TrayIcon : int { Main = 128, Blink = 130 };
@@ -30,17 +27,19 @@ class RunView {
 public:
     virtual ~RunView() = default;
 
-    // Enables or disables the controls with these IDs.
-    virtual void EnableControls(std::span<const int> ids, bool enable) = 0;
-    // Checks radio 1014 (run) and unchecks 1015, or the reverse.
+    // Edit mode (true): the library's editing commands are enabled and the run status button is disabled; run
+    // mode (false): the reverse.
+    virtual void SetEditingEnabled(bool enabled) = 0;
+    // Shows the run/edit radio buttons with run or edit checked.
     virtual void SetModeRadios(bool runChecked) = 0;
-    // true: hides list box 1000 and shows list box 1001; false: the reverse.
+    // true: the run list (one line per macro with its conditions) takes the place of the list of names; false: the
+    // reverse.
     virtual void ShowRunList(bool show) = 0;
-    // Replaces the lines of list box 1001.
+    // Replaces the lines of the run list.
     virtual void SetRunListLines(const std::vector<std::string>& lines) = 0;
-    // Selects line i of list box 1001 exactly when running[i] (called every 33 ms; cheap when nothing changed).
+    // Marks line i of the run list exactly when running[i] (called every 33 ms; cheap when nothing changed).
     virtual void SetRunningLines(const std::vector<bool>& running) = 0;
-    // The selected line of list box 1000, -1 when none.
+    // The macro selected in the list of names, -1 when none.
     virtual int SelectedEditIndex() const = 0;
     // Hides the execution status window.
     virtual void HideStatusWindow() = 0;
@@ -51,14 +50,28 @@ public:
     // Sets the icon as the main window's large and small icon and as the tray icon, with the tooltip.
     virtual void SetTrayIcon(TrayIcon icon, const std::string& tooltip) = 0;
 
-    // Kills window timer 1003 and creates it again with this period.
-    virtual void RestartColorTimer(uint32_t periodMs) = 0;
     // Draws hollow rectangles straight on the screen with a solid pen kMarkerPenWidth pixels wide, in this order;
     // nothing erases them.
     virtual void DrawColorMarkers(const std::vector<platform::MarkerRect>& markers) = 0;
-    // Shows image (8-bit BGR) in the result window titled title, one window per title, replacing its picture. The
-    // image is valid only during the call.
-    virtual void ShowImageResult(const std::string& title, const cv::Mat& image) = 0;
+    // Shows image in the result window titled title, one window per title, replacing its picture. The image is
+    // valid only during the call.
+    virtual void ShowImageResult(const std::string& title, const BgrImageView& image) = 0;
+};
+
+// A view that shows nothing (quillet-cli, a session before its window exists).
+class NullRunView : public RunView {
+public:
+    void SetEditingEnabled(bool) override {}
+    void SetModeRadios(bool) override {}
+    void ShowRunList(bool) override {}
+    void SetRunListLines(const std::vector<std::string>&) override {}
+    void SetRunningLines(const std::vector<bool>&) override {}
+    int SelectedEditIndex() const override { return -1; }
+    void HideStatusWindow() override {}
+    void ShowBalloon(const std::string&, const std::string&, int) override {}
+    void SetTrayIcon(TrayIcon, const std::string&) override {}
+    void DrawColorMarkers(const std::vector<platform::MarkerRect>&) override {}
+    void ShowImageResult(const std::string&, const BgrImageView&) override {}
 };
 
 inline constexpr int kMarkerPenWidth = 2;

@@ -21,6 +21,7 @@
 #include "gui/mainwindow/library_names.h"
 #include "gui/mainwindow/main_window.h"
 #include "gui/mainwindow/marker_overlay.h"
+#include "gui/mainwindow/qt_event_loop.h"
 #include "gui/message_box.h"
 #include "gui/text.h"
 #include "gui/toolwindows/key_mouse_status.h"
@@ -99,7 +100,8 @@ protected:
     }
 
     std::unique_ptr<D> Open() {
-        auto w = std::make_unique<D>(fake.platform(), settings, counter);
+        sessions.push_back(std::make_unique<Session>(fake.platform(), settings, counter, loop));
+        auto w = std::make_unique<D>(*sessions.back());
         w->show();
         return w;
     }
@@ -116,13 +118,15 @@ protected:
         ASSERT_TRUE(fake.PushRaw(r));
         r.message = platform::WM_KEYUP;
         ASSERT_TRUE(fake.PushRaw(r));
-        QCoreApplication::sendPostedEvents(&w);
+        QCoreApplication::sendPostedEvents(&loop);
+        (void)w;
     }
     // One tick of the engine timer, delivered as the program delivers it.
     void Tick(D& w, uint32_t ms = 33) {
         fake.AdvanceMs(ms);
         fake.FireTimers();
-        QCoreApplication::sendPostedEvents(&w);
+        QCoreApplication::sendPostedEvents(&loop);
+        (void)w;
     }
     std::string FileBytes(const char* name) {
         std::ifstream in(folder.path() / name, std::ios::binary);
@@ -139,6 +143,8 @@ protected:
     platform::FakePlatform fake;
     CAppIni settings;
     TimerCounter counter;
+    QtEventLoop loop;
+    std::vector<std::unique_ptr<Session>> sessions; // one per window opened, outliving it
 };
 
 TEST_F(MainWindowTest, StartsInEditModeWithTheLibraryAndEveryControl) {
@@ -451,7 +457,7 @@ TEST_F(MainWindowTest, RunAndEditModeSwitchButtonsAndLists) {
     EXPECT_TRUE(w->engine().runMode);
     EXPECT_TRUE(C<QRadioButton>(*w, D::IdRunRadio)->isChecked());
     EXPECT_FALSE(C<QRadioButton>(*w, D::IdEditRadio)->isChecked());
-    for (int id : kEditButtonIds) EXPECT_FALSE(C(*w, id)->isEnabled()) << id;
+    for (int id : D::kEditButtonIds) EXPECT_FALSE(C(*w, id)->isEnabled()) << id;
     for (int id : {D::IdRunStatus, D::IdSave, D::IdExit, D::IdInputStatus}) EXPECT_TRUE(C(*w, id)->isEnabled()) << id;
     EXPECT_FALSE(EditList(*w)->isVisible());
     auto* runList = C<QListWidget>(*w, D::IdRunList);
@@ -605,16 +611,17 @@ TEST_F(MainWindowTest, ColourMarkersAndImageResultsGetWindowsOfTheirOwn) {
     w->DrawColorMarkers({});
     EXPECT_FALSE(overlay->isVisible());
 
-    cv::Mat picture(20, 30, CV_8UC3, cv::Scalar(0, 0, 255));
+    std::vector<uint8_t> red(30 * 20 * 3);
+    for (std::size_t i = 0; i < red.size(); i += 3) red[i + 2] = 255; // B, G, R
     const std::string title = Utf8ToCp949("그림");
-    w->ShowImageResult(title, picture);
+    w->ShowImageResult(title, BgrImageView{30, 20, 90, red.data()});
     QLabel* result = w->ImageResultWindow(title);
     ASSERT_NE(result, nullptr);
     EXPECT_EQ(result->windowTitle(), "그림");
     EXPECT_EQ(result->pixmap().size(), QSize(30, 20));
     EXPECT_EQ(result->pixmap().toImage().pixelColor(0, 0), QColor(255, 0, 0));
     result->close(); // shown again at the next result
-    w->ShowImageResult(title, picture);
+    w->ShowImageResult(title, BgrImageView{30, 20, 90, red.data()});
     EXPECT_EQ(w->ImageResultWindow(title), result);
     EXPECT_TRUE(result->isVisible());
 }

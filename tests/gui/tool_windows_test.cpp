@@ -236,7 +236,7 @@ TEST_F(MacroDebugTest, PositionIsKeptOnTheDesktopAndStored) {
 
 class KeyMouseStatusWindowTest : public testing::Test {
 protected:
-    KeyMouseStatusWindowTest() : settings(Settings()), status(fake, fake), router(settings, fake, fake) {
+    KeyMouseStatusWindowTest() : settings(Settings()), status(fake, fake), router(fake) {
         router.keyMouseStatusWindow = &status;
     }
     static platform::RawInputRecord Key(uint16_t vk, uint32_t message) {

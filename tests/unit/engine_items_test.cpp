@@ -3,12 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "engine_fixture.h"
+#include "model/cp949.h"
 #include "model/item_text.h"
 
 namespace quillet::enginetest {
@@ -153,7 +155,7 @@ TEST_F(EngineTest, StopReleasesHeldInputsInKeyOrderWhenEnabled) {
     Ticks(6);
     fake.ClearEvents();
     fake.SetTick(99);
-    engine.StopMacro(M(a));
+    engine.StopMacro(M(a), HeldInput::AsSettingSays);
     EXPECT_THAT(fake.events(), IsEmpty()); // release is off
     EXPECT_EQ(M(a).passCount, 1);
     EXPECT_EQ(M(a).runPos, M(a).itemCount());
@@ -163,11 +165,43 @@ TEST_F(EngineTest, StopReleasesHeldInputsInKeyOrderWhenEnabled) {
     Ticks(6);
     fake.ClearEvents();
     fake.SetTick(99);
-    engine.StopMacro(M(a));
+    engine.StopMacro(M(a), HeldInput::AsSettingSays);
     EXPECT_THAT(fake.events(),
                 ElementsAre(Mouse(MOUSEEVENTF_LEFTUP, 0, 0, 0, 99), Mouse(MOUSEEVENTF_XUP, 0, 0, XBUTTON2, 99),
                             Key(0x0B, 3, 99), Key(0x10, 3, 99), Key('A', 3, 99)));
-    EXPECT_EQ(M(a).heldInputs['A'], 1); // cleared by the next start, not here
+    // What was released is forgotten: a second stop, or the end of the program, does not release it again.
+    EXPECT_EQ(M(a).heldInputs['A'], 0);
+    fake.ClearEvents();
+    engine.StopEverything(HeldInput::Release);
+    EXPECT_THAT(fake.events(), IsEmpty());
+}
+
+TEST_F(EngineTest, HangulWithoutAnInputMethodIsTypedAsKeysAndSaidOnceInTheLog) {
+    fake.SetImeState(platform::ImeState::None);
+    const auto a = Add("a", {MakeStringItem(Utf8ToCp949("가나"))}, 0);
+    Start(a);
+    Ticks(5);
+    for (const FakeEvent& e : fake.events()) EXPECT_NE(e.vk, platform::VK_HANGUL);
+    EXPECT_EQ(fake.NowMs(), 5u * 33) << "no pauses on the engine's thread";
+    const auto notices = std::count(log.begin(), log.end(), "input method not found: Hangul typed as its keys\r\n");
+    EXPECT_EQ(notices, 1);
+}
+
+TEST_F(EngineTest, TheEndReleasesWhatStoppedMacrosStillHoldWhateverTheSetting) {
+    const auto a = Add("a", {MakeKeyItem('A', ActionPress), Wait(10000)});
+    const auto b = Add("b", {MakeKeyItem('B', ActionPress), Wait(10000)});
+    Start(a);
+    Start(b);
+    Ticks(2);
+    engine.StopMacro(M(a), HeldInput::AsSettingSays); // release is off: A stays down
+    fake.ClearEvents();
+    fake.SetTick(7);
+    engine.StopEverything(HeldInput::AsSettingSays);
+    EXPECT_THAT(fake.events(), IsEmpty());
+    EXPECT_FALSE(IsRunning(M(b)));
+    engine.StopEverything(HeldInput::Release);
+    EXPECT_THAT(fake.events(), ElementsAre(Key('A', 3, 7), Key('B', 3, 7)));
+    EXPECT_EQ(settings.macroOptions & OptionReleaseHeldOnStop, 0) << "no setting is changed to get there";
 }
 
 TEST_F(EngineTest, StopAllReleasesMacrosFirstThenToggledKeys) {
@@ -185,7 +219,7 @@ TEST_F(EngineTest, StopAllReleasesMacrosFirstThenToggledKeys) {
     settings.macroOptions = OptionReleaseHeldOnStop;
     engine.sequenceNumber = 1234;
     fake.ClearEvents();
-    engine.StopAllMacros();
+    engine.StopAllMacros(HeldInput::AsSettingSays);
     EXPECT_THAT(fake.events(), ElementsAre(Key('A', 3, 1), Key('B', 3, 1), Key(0x14, 3, 1), Key(0x90, 3, 1)));
     EXPECT_FALSE(engine.runMode);
     EXPECT_EQ(engine.sequenceNumber, settings.sequenceStart);
@@ -309,7 +343,7 @@ TEST_F(EngineTest, EditorTickStepsItsCopyOnItsOwnTimeWithoutPasses) {
     const auto lib = Add("lib", {KeyStroke('L')});
     Macro copy = MakeNewMacro("copy");
     copy.items = {MacroItem{}, Wait(100), MakeCallItem("lib", CallParallel), KeyStroke('A')};
-    engine.StopAllMacros(); // edit mode: library macros are not stepped
+    engine.StopAllMacros(HeldInput::AsSettingSays); // edit mode: library macros are not stepped
     engine.StartMacro(copy, 1);
     uint32_t editorLast = fake.NowMs();
     engine.OnEditorTimer(copy, editorLast);

@@ -211,7 +211,7 @@ TEST_F(EngineTest, StoppedMacroLosesItsDelayAndRestartsFresh) {
     Start(a);
     Ticks(3);
     EXPECT_EQ(M(a).delayLeft, 967);
-    engine.StopMacro(M(a));
+    engine.StopMacro(M(a), HeldInput::AsSettingSays);
     Start(a);
     EXPECT_EQ(M(a).delayLeft, 0);
     EXPECT_EQ(M(a).runPos, 1);
@@ -289,7 +289,7 @@ TEST_F(EngineTest, KeyWaitsAreServedOnlyForRunningMacros) {
     const auto a = Add("a", {KeyWait('A'), KeyStroke('B')});
     Start(a);
     Tick();
-    engine.StopMacro(M(a));
+    engine.StopMacro(M(a), HeldInput::AsSettingSays);
     engine.OnKeyEventForWaits('A');
     EXPECT_NE(M(a).waitKeyPhase, WaitSatisfied);
     Start(a); // a restart never inherits a wait
@@ -395,9 +395,9 @@ TEST_F(EngineTest, FrozenMacroCanBeStoppedAndHolderStopReleasesTheSection) {
     Ticks(3);
     EXPECT_EQ(fake.KeyEvents().size(), 2u);
     engine.OnKeyEventForWaits('K'); // noticed while frozen
-    engine.StopMacro(M(b));         // its stop key still works
+    engine.StopMacro(M(b), HeldInput::AsSettingSays);         // its stop key still works
     EXPECT_FALSE(IsRunning(M(b)));
-    engine.StopMacro(M(a));
+    engine.StopMacro(M(a), HeldInput::AsSettingSays);
     EXPECT_EQ(engine.exclusiveCount, 0);
     EXPECT_FALSE(M(a).holdsExclusive);
     Ticks(2);
@@ -430,7 +430,7 @@ TEST_F(EngineTest, RestartingOrStoppingAllReleasesTheSection) {
     EXPECT_EQ(engine.exclusiveCount, 0);
     Tick();
     ASSERT_EQ(engine.exclusiveCount, 1);
-    engine.StopAllMacros();
+    engine.StopAllMacros(HeldInput::AsSettingSays);
     EXPECT_EQ(engine.exclusiveCount, 0);
     EXPECT_FALSE(engine.runMode);
 }
@@ -487,7 +487,7 @@ TEST_F(EngineTest, SequentialCallOfARunningMacroWaitsWithoutRestartingIt) {
     Tick();
     EXPECT_EQ(M(b).delayLeft, 967);
     EXPECT_EQ(M(a).itemProgress, 1);
-    engine.StopMacro(M(b)); // its stop key
+    engine.StopMacro(M(b), HeldInput::AsSettingSays); // its stop key
     Ticks(2);
     EXPECT_THAT(fake.events(), ElementsAreArray(StrokeEvents('1', 4)));
 }

@@ -163,7 +163,7 @@ TEST_F(ImageTest, ThresholdHundredNeedsAnExactCopy) {
         Paint(big, at.x, at.y);
         ImageTick();
         EXPECT_TRUE(Running(exact)) << i;
-        engine.StopMacro(M(exact));
+        engine.StopMacro(M(exact), HeldInput::AsSettingSays);
         Paint(Noise(50, 50, 100 + i), at.x, at.y);
     }
 
@@ -219,7 +219,7 @@ TEST_F(ImageTest, RunningMacrosAreMatchedButNeitherRestartedNorStopped) {
     ImageTick();
     EXPECT_TRUE(M(m).lastImageMatch) << "evaluated while running";
     EXPECT_TRUE(Running(m));
-    engine.StopMacro(M(m));
+    engine.StopMacro(M(m), HeldInput::AsSettingSays);
     ImageTick();
     EXPECT_FALSE(Running(m)) << "the appearance was already seen while the macro ran";
 

@@ -46,7 +46,7 @@ class Consumers final : public DelayItemInputConsumer,
                         public ConditionInputConsumer,
                         public EditorInputConsumer,
                         public RecorderInputConsumer,
-                        public MainInputConsumer,
+                        public InputConsumer,
                         public KeyMouseStatusConsumer {
 public:
     std::vector<std::string> log;
@@ -78,7 +78,9 @@ public:
         log.push_back("recmouse " + Ev(code, isPress) + (moved ? " moved " : " still ") + std::to_string(wheelDelta) +
                       " " + std::to_string(cursor.x) + "," + std::to_string(cursor.y));
     }
-    void OnMainInputEvent(int code, bool isPress) override { log.push_back("main " + Ev(code, isPress)); }
+    // The main window, at the bottom of the stack.
+    InputKinds kinds() const override { return InputKinds::Both; }
+    void OnInput(const InputEvent& e) override { log.push_back("main " + Ev(e.code, e.isPress)); }
     void ShowKeyEvent(int code, bool isPress) override { status.push_back("key " + Ev(code, isPress)); }
     void ShowMouseEvent(int code, bool isPress, ScreenPoint cursor) override {
         status.push_back("mouse " + Ev(code, isPress) + " " + std::to_string(cursor.x) + "," +
@@ -90,16 +92,16 @@ class InputRouterTest : public ::testing::Test {
 protected:
     InputRouterTest() {
         fake.Start(nullptr, [this](const RawInputRecord& r) { router.OnRawInput(r); });
-        router.mainWindow = &c;
+        router.Push(c);
         router.keyMouseStatusWindow = &c;
     }
+    // Every capturing window open, each over the one that opens it: the main window opens the recorder, which
+    // opens the editor... up to the delay dialog. (The keyboard and the mouse item dialog are never open together;
+    // both are pushed here to show that each lets the other kind pass.)
     void OpenAll() {
-        router.openDelayItemDialog = &c;
-        router.openKeyItemDialog = &c;
-        router.openMouseItemDialog = &c;
-        router.openConditionDialog = &c;
-        router.openMacroEditor = &c;
-        router.openRecorder = &c;
+        for (InputConsumer* w : std::initializer_list<InputConsumer*>{&recorder, &editor, &condition, &mouseItem,
+                                                                       &keyItem, &delay})
+            router.Push(*w);
     }
     // The consumer that gets one event, then clears the log.
     std::vector<std::string> Route(const RawInputRecord& r) {
@@ -110,8 +112,14 @@ protected:
 
     platform::FakePlatform fake;
     CAppIni settings{"/nonexistent-quillet-dir/Quillet.ini", false};
-    InputRouter router{settings, fake, fake};
+    InputRouter router{fake};
     Consumers c;
+    DelayItemCapture delay{c};
+    KeyItemCapture keyItem{c};
+    MouseItemCapture mouseItem{c, fake};
+    ConditionCapture condition{c};
+    EditorCapture editor{c};
+    RecorderCapture recorder{c, router, settings, fake};
 };
 
 // --- Decoder tables ---
@@ -225,19 +233,19 @@ TEST_F(InputRouterTest, KeyboardPrecedence) {
     OpenAll();
     const auto press = KeyRecord(0x41, platform::WM_KEYDOWN, 0x1E);
     EXPECT_THAT(Route(press), ElementsAre("delay 65 down"));
-    router.openDelayItemDialog = nullptr;
+    router.Remove(delay);
     EXPECT_THAT(Route(press), ElementsAre("keyitem 65"));
-    router.openKeyItemDialog = nullptr;
+    router.Remove(keyItem);
     // The mouse item dialog takes no keys: the key goes on down the chain.
     EXPECT_THAT(Route(press), ElementsAre("condition 65 down kbd"));
-    router.openConditionDialog = nullptr;
+    router.Remove(condition);
     EXPECT_THAT(Route(press), ElementsAre("editor 65 down"));
-    router.openMacroEditor = nullptr;
+    router.Remove(editor);
     c.recording = true;
     EXPECT_THAT(Route(press), ElementsAre("reckey 65/30/1"));
-    router.openRecorder = nullptr;
+    router.Remove(recorder);
     EXPECT_THAT(Route(press), ElementsAre("main 65 down"));
-    router.mainWindow = nullptr;
+    router.Remove(c);
     EXPECT_THAT(Route(press), IsEmpty());
 }
 
@@ -246,25 +254,25 @@ TEST_F(InputRouterTest, MousePrecedence) {
     fake.SetCursor(30, 40);
     const auto click = MouseRecord(platform::RI_MOUSE_RIGHT_BUTTON_UP, 0, 1, 1);
     EXPECT_THAT(Route(click), ElementsAre("delay 2 up"));
-    router.openDelayItemDialog = nullptr;
+    router.Remove(delay);
     EXPECT_THAT(Route(click), ElementsAre("mouseitem 30,40"));
-    router.openMouseItemDialog = nullptr;
+    router.Remove(mouseItem);
     // The keyboard item dialog takes no mouse events.
     EXPECT_THAT(Route(click), ElementsAre("condition 2 up mouse"));
-    router.openConditionDialog = nullptr;
+    router.Remove(condition);
     EXPECT_THAT(Route(click), ElementsAre("editor 2 up"));
-    router.openMacroEditor = nullptr;
+    router.Remove(editor);
     // The recorder sees every mouse event, recording or not.
     EXPECT_THAT(Route(click), ElementsAre("recmouse 2 up moved 0 30,40"));
-    router.openRecorder = nullptr;
+    router.Remove(recorder);
     EXPECT_THAT(Route(click), ElementsAre("main 2 up"));
     // A bare movement reaches the main window as code 0, released.
     EXPECT_THAT(Route(MouseRecord(0, 0, 5, 5)), ElementsAre("main 0 up"));
 }
 
 TEST_F(InputRouterTest, KeyItemDialogTakesOnlyPresses) {
-    router.openKeyItemDialog = &c;
-    router.openMacroEditor = &c;
+    router.Push(editor);
+    router.Push(keyItem);
     EXPECT_THAT(Route(KeyRecord(0x42, platform::WM_KEYDOWN)), ElementsAre("keyitem 66"));
     // Releases and unknown messages are swallowed, not passed on to the editor.
     EXPECT_THAT(Route(KeyRecord(0x42, platform::WM_KEYUP)), IsEmpty());
@@ -274,7 +282,7 @@ TEST_F(InputRouterTest, KeyItemDialogTakesOnlyPresses) {
 }
 
 TEST_F(InputRouterTest, MouseItemDialogLivePosition) {
-    router.openMouseItemDialog = &c;
+    router.Push(mouseItem);
     fake.SetPrimaryScreenSize(1920, 1080);
     fake.SetCursor(960, 0);
     EXPECT_THAT(Route(MouseRecord(0, 0, 1, 0)), ElementsAre("mouseitem 960,0"));
@@ -295,7 +303,7 @@ TEST_F(InputRouterTest, InjectedRecordsReachNobody) {
 }
 
 TEST_F(InputRouterTest, RecorderRecordKey) {
-    router.openRecorder = &c;
+    router.Push(recorder);
     settings.keyMacroRecord = 0x7A; // F11
     settings.recOptions = 0xB7;
     // Waiting: an ordinary key is neither recorded nor passed to the main window.
@@ -321,16 +329,64 @@ TEST_F(InputRouterTest, RecorderRecordKey) {
     EXPECT_THAT(Route(KeyRecord(0x7A, platform::WM_KEYUP)), IsEmpty());
 }
 
+TEST_F(InputRouterTest, TheStackFollowsOpeningAndClosing) {
+    // A window of a kind the router has never heard of takes part by pushing itself.
+    struct Picker final : InputConsumer {
+        std::vector<int> keys;
+        InputKinds kinds() const override { return InputKinds::Keys; }
+        void OnInput(const InputEvent& e) override { keys.push_back(e.code); }
+    } picker;
+    {
+        ScopedInputConsumer open(router, picker);
+        EXPECT_EQ(router.depth(), 2u);
+        EXPECT_THAT(Route(KeyRecord(0x43, platform::WM_KEYDOWN)), IsEmpty());
+        EXPECT_THAT(Route(MouseRecord(platform::RI_MOUSE_LEFT_BUTTON_DOWN)), ElementsAre("main 1 down"));
+        // Pushing a window that is already open brings it to the top instead of adding it twice.
+        router.Push(editor);
+        router.Push(picker);
+        EXPECT_EQ(router.depth(), 3u);
+        EXPECT_THAT(Route(KeyRecord(0x44, platform::WM_KEYDOWN)), IsEmpty());
+        router.Remove(editor);
+    }
+    EXPECT_THAT(picker.keys, ElementsAre(0x43, 0x44));
+    EXPECT_FALSE(router.Contains(picker));
+    EXPECT_THAT(Route(KeyRecord(0x45, platform::WM_KEYDOWN)), ElementsAre("main 69 down"));
+    router.Remove(picker); // not there: nothing happens
+    EXPECT_EQ(router.depth(), 1u);
+}
+
+TEST_F(InputRouterTest, ARecorderThatClosesOnItsToggleRecordsNothingMore) {
+    // The record key may make the recorder dialog close (leave the stack) inside the toggle.
+    struct ClosingRecorder final : RecorderInputConsumer {
+        InputRouter* router = nullptr;
+        InputConsumer* self = nullptr;
+        int recorded = 0;
+        bool IsRecording() const override { return true; }
+        void ToggleRecording(bool) override { router->Remove(*self); }
+        void RecordKeyEvent(int, int, int32_t) override { ++recorded; }
+        void RecordMouseEvent(int, bool, bool, int16_t, ScreenPoint) override {}
+    } closing;
+    settings.keyMacroRecord = 0x7A;
+    settings.recOptions = RecKeys;
+    RecorderCapture capture(closing, router, settings, fake);
+    closing.router = &router;
+    closing.self = &capture;
+    router.Push(capture);
+    EXPECT_THAT(Route(KeyRecord(0x7A, platform::WM_KEYDOWN)), IsEmpty());
+    EXPECT_EQ(closing.recorded, 0);
+    EXPECT_FALSE(router.Contains(capture));
+}
+
 // --- Status window ---
 
 TEST_F(InputRouterTest, StatusWindowSeesEveryEventWhoeverConsumesIt) {
     fake.SetCursor(11, 22);
     Route(KeyRecord(0x41, platform::WM_KEYDOWN));
-    router.openDelayItemDialog = &c;
+    router.Push(delay);
     Route(KeyRecord(0x41, platform::WM_KEYUP));
     Route(MouseRecord(platform::RI_MOUSE_WHEEL, 120));
-    router.openDelayItemDialog = nullptr;
-    router.openRecorder = &c;
+    router.Remove(delay);
+    router.Push(recorder);
     Route(MouseRecord(0, 0, 1, 1));
     EXPECT_THAT(c.status, ElementsAre("key 65 down", "key 65 up", "mouse 10 down 11,22", "mouse 0 up 11,22"));
 }

@@ -50,8 +50,10 @@ protected:
     // Opens the recorder on a fresh macro with these options, published to the router.
     MacroRecorder& Open(int32_t options) {
         settings.recOptions = options;
+        if (capture) router.Remove(*capture);
         rec = std::make_unique<MacroRecorder>(macro, library, settings, fake, fake, lastPos);
-        router.openRecorder = rec.get();
+        capture = std::make_unique<RecorderCapture>(*rec, router, settings, fake);
+        router.Push(*capture);
         return *rec;
     }
     MacroRecorder& OpenRecording(int32_t options) {
@@ -86,7 +88,8 @@ protected:
     MacroLibrary library;
     Macro macro;
     Point lastPos;
-    InputRouter router{settings, fake, fake};
+    InputRouter router{fake};
+    std::unique_ptr<RecorderCapture> capture;
     std::unique_ptr<MacroRecorder> rec;
 };
 

@@ -93,8 +93,8 @@ TEST_F(TriggerTest, OneKeyAsStartAndStopAlternatesAndEveryRepeatCounts) {
 TEST_F(TriggerTest, TheInputRouterHandsRealEventsToTheMainWindow) {
     const std::size_t m = Add("m", FlagStartKey);
     M(m).startKey = 'A' | KeyExactModifiers | KeyShift;
-    InputRouter router(settings, fake, fake);
-    router.mainWindow = &run;
+    InputRouter router(fake);
+    router.Push(run);
     EnterRun();
     platform::RawInputRecord key;
     key.vkey = 'A';
@@ -198,7 +198,7 @@ TEST_F(TriggerTest, ClockWindowWithEqualBoundsIsAlwaysOnAndLevelTriggered) {
     EXPECT_FALSE(Running(m));
     ClockTick(); // ... and is started again at the next clock tick
     EXPECT_TRUE(Running(m));
-    engine.StopMacro(M(m)); // so is one stopped by hand
+    engine.StopMacro(M(m), HeldInput::AsSettingSays); // so is one stopped by hand
     fake.SetLocalTime(18, 0, 0);
     ClockTick();
     EXPECT_TRUE(Running(m));
@@ -228,13 +228,13 @@ TEST_F(TriggerTest, StopTimeOfAnotherFormIsComparedUnchanged) {
 
 TEST(ColorCondition, ToleranceBoundsAndUnreadablePixel) {
     const int32_t wanted = MakeColor(100, 150, 200);
-    EXPECT_TRUE(ColorConditionMatches(MakeColor(110, 140, 210), wanted, 10));
-    EXPECT_FALSE(ColorConditionMatches(MakeColor(111, 150, 200), wanted, 10));
-    EXPECT_FALSE(ColorConditionMatches(MakeColor(100, 150, 189), wanted, 10));
-    EXPECT_TRUE(ColorConditionMatches(platform::CLR_INVALID, MakeColor(255, 255, 255), 0));
-    EXPECT_TRUE(ColorConditionMatches(platform::CLR_INVALID, MakeColor(250, 250, 250), 5));
-    EXPECT_FALSE(ColorConditionMatches(MakeColor(0, 0, 0), 0, -1)) << "a negative tolerance matches nothing";
-    EXPECT_TRUE(ColorConditionMatches(MakeColor(0, 255, 7), 0, 0x7FFFFFFF)) << "no overflow";
+    EXPECT_TRUE(ColorMatches(MakeColor(110, 140, 210), wanted, 10));
+    EXPECT_FALSE(ColorMatches(MakeColor(111, 150, 200), wanted, 10));
+    EXPECT_FALSE(ColorMatches(MakeColor(100, 150, 189), wanted, 10));
+    EXPECT_TRUE(ColorMatches(platform::CLR_INVALID, MakeColor(255, 255, 255), 0));
+    EXPECT_TRUE(ColorMatches(platform::CLR_INVALID, MakeColor(250, 250, 250), 5));
+    EXPECT_FALSE(ColorMatches(MakeColor(0, 0, 0), 0, -1)) << "a negative tolerance matches nothing";
+    EXPECT_TRUE(ColorMatches(MakeColor(0, 255, 7), 0, 0x7FFFFFFF)) << "no overflow";
 }
 
 class ColorTest : public TriggerTest {
@@ -300,11 +300,11 @@ TEST_F(ColorTest, AStartBySomethingElseClearsTheMemories) {
     fake.SetPixel(10, 20, kRed);
     ColorTick();
     EXPECT_TRUE(Running(m));
-    engine.StopMacro(M(m));
+    engine.StopMacro(M(m), HeldInput::AsSettingSays);
     ColorTick();
     EXPECT_FALSE(Running(m));
     Press('K');
-    engine.StopMacro(M(m));
+    engine.StopMacro(M(m), HeldInput::AsSettingSays);
     ColorTick();
     EXPECT_TRUE(Running(m));
 }
@@ -383,8 +383,7 @@ TEST_F(TriggerTest, EnterAndLeaveRunMode) {
     EXPECT_EQ(engine.exclusiveCount, 0);
     EXPECT_FALSE(Running(plain));
     EXPECT_TRUE(Running(hot));
-    for (int id : kEditButtonIds) EXPECT_FALSE(view.enabled.at(id)) << id;
-    EXPECT_TRUE(view.enabled.at(kIdStatusButton));
+    EXPECT_EQ(view.editing, std::optional<bool>(false)); // editing commands off, run status on
     EXPECT_THAT(view.lines, ElementsAre("plain", RunListText(M(hot))));
     EXPECT_THAT(view.lines[1], ::testing::StartsWith("hot - "));
     EXPECT_TRUE(view.runListShown);
@@ -394,7 +393,7 @@ TEST_F(TriggerTest, EnterAndLeaveRunMode) {
     EXPECT_EQ(fake.timers()[0]->periodMs, 20u);
 
     // Entering again changes nothing.
-    engine.StopMacro(M(hot));
+    engine.StopMacro(M(hot), HeldInput::AsSettingSays);
     run.EnterRunMode();
     EXPECT_FALSE(Running(hot));
     EXPECT_EQ(view.colorTimerPeriods.size(), 1u);
@@ -406,8 +405,7 @@ TEST_F(TriggerTest, EnterAndLeaveRunMode) {
     EXPECT_FALSE(engine.runMode);
     EXPECT_FALSE(Running(plain));
     EXPECT_EQ(engine.sequenceNumber, 77);
-    for (int id : kEditButtonIds) EXPECT_TRUE(view.enabled.at(id)) << id;
-    EXPECT_FALSE(view.enabled.at(kIdStatusButton));
+    EXPECT_EQ(view.editing, std::optional<bool>(true));
     EXPECT_FALSE(view.runListShown);
     EXPECT_EQ(view.statusHidden, 1);
     EXPECT_FALSE(fake.timers()[0]->running);
@@ -446,11 +444,11 @@ TEST_F(TriggerTest, StartUpRestoresTheStoredMode) {
     EXPECT_FALSE(view.radioRun);
     EXPECT_FALSE(run.runMode());
     EXPECT_FALSE(view.runListShown);
-    EXPECT_FALSE(view.enabled.at(kIdStatusButton));
+    EXPECT_EQ(view.editing, std::optional<bool>(true));
 
     RecordingView view2;
     ImageTrigger image2{engine, settings, fake, view2};
-    RunModeController run2{engine, settings, fake, fake, fake, engineTimer, image2, view2};
+    RunModeController run2{engine, settings, fake, fake, fake, engineTimer, image2, view2, view2};
     settings.macroOptions = OptionRunModeOn;
     run2.Initialise();
     EXPECT_TRUE(view2.radioRun);

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -37,11 +38,9 @@ struct ShownImage {
     cv::Mat image;
 };
 
-class RecordingView : public RunView {
+class RecordingView : public RunView, public WindowTimerControl {
 public:
-    void EnableControls(std::span<const int> ids, bool enable) override {
-        for (int id : ids) enabled[id] = enable;
-    }
+    void SetEditingEnabled(bool enabled) override { editing = enabled; }
     void SetModeRadios(bool runChecked) override { radioRun = runChecked; }
     void ShowRunList(bool show) override { runListShown = show; }
     void SetRunListLines(const std::vector<std::string>& l) override { lines = l; }
@@ -54,11 +53,12 @@ public:
     void SetTrayIcon(TrayIcon icon, const std::string& tooltip) override { tray.push_back({icon, tooltip}); }
     void RestartColorTimer(uint32_t periodMs) override { colorTimerPeriods.push_back(periodMs); }
     void DrawColorMarkers(const std::vector<platform::MarkerRect>& m) override { markers.push_back(m); }
-    void ShowImageResult(const std::string& title, const cv::Mat& image) override {
-        images.push_back({title, image.clone()});
+    void ShowImageResult(const std::string& title, const BgrImageView& image) override {
+        const cv::Mat view(image.height, image.width, CV_8UC3, const_cast<uint8_t*>(image.data), image.stride);
+        images.push_back({title, view.clone()});
     }
 
-    std::map<int, bool> enabled;
+    std::optional<bool> editing; // not yet set
     bool radioRun = false;
     bool runListShown = false;
     std::vector<std::string> lines;
@@ -107,7 +107,7 @@ protected:
     CMmTimer engineTimer{fake, timerCounter};
     RecordingView view;
     ImageTrigger image{engine, settings, fake, view};
-    RunModeController run{engine, settings, fake, fake, fake, engineTimer, image, view};
+    RunModeController run{engine, settings, fake, fake, fake, engineTimer, image, view, view};
 };
 
 } // namespace quillet::triggertest

@@ -32,12 +32,4 @@ std::optional<std::string> LibraryNameToCp949(const QString& name) {
     return bytes;
 }
 
-std::string FileSystemName(const std::string& cp949Name) {
-#ifdef _WIN32
-    return cp949Name;
-#else
-    return QFile::encodeName(FromCp949(cp949Name)).toStdString();
-#endif
-}
-
 } // namespace quillet::gui

@@ -8,10 +8,11 @@
 
 #include <QString>
 
+#include "session/library_document.h"
+
 namespace quillet::gui {
 
-// Longest library name kept in macroFileName (bytes of CP949 text).
-inline constexpr std::size_t kLibraryNameMax = 259;
+using quillet::kLibraryNameMax;
 
 // The name to keep for a path chosen in the open dialog: the part after currentDir and its separator when the path
 // lies inside currentDir (letter case ignored only where the file system ignores it), the path itself otherwise;
@@ -21,9 +22,5 @@ QString LibraryNameForChosenPath(const QString& chosen, const QString& currentDi
 // The CP949 form of a library name for macroFileName, or nothing when CP949 cannot hold it exactly or it is longer
 // than kLibraryNameMax bytes: a name changed on the way would point at another file.
 std::optional<std::string> LibraryNameToCp949(const QString& name);
-
-// A CP949 name from the settings as the file functions want it: unchanged on Windows (the ANSI code page), the
-// local 8-bit encoding (UTF-8) elsewhere.
-std::string FileSystemName(const std::string& cp949Name);
 
 } // namespace quillet::gui

@@ -52,14 +52,9 @@ bool IsPendingDialogButton(int id) {
 
 } // namespace
 
-CQuilletDlg::CQuilletDlg(platform::Platform platform, CAppIni& settings, TimerCounter& counter, VersionInfo version,
-                         QWidget* parent)
+CQuilletDlg::CQuilletDlg(Session& session, VersionInfo version, QWidget* parent)
     : CDialogCommon(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowMinimizeButtonHint),
-      platform_(platform), settings_(settings), engine_(library_, settings, platform),
-      status_(platform.io, platform.ime), router_(settings, platform.io, platform.ime),
-      engineTimer_(platform.clock, counter, [this](std::function<void()> fn) { PostToThisThread(std::move(fn)); }),
-      image_(engine_, settings, platform.screen, *this),
-      runMode_(engine_, settings, platform.io, platform.screen, platform.clock, engineTimer_, image_, *this) {
+      session_(session), settings_(session.settings()) {
     setObjectName(QStringLiteral("102"));
     mainIcon_ = MainIcon();
     blinkIcon_ = BlinkIcon();
@@ -82,48 +77,34 @@ CQuilletDlg::CQuilletDlg(platform::Platform platform, CAppIni& settings, TimerCo
     MoveInsideVirtualScreen(settings_.windowSX, settings_.windowSY);
 
     // The tool windows, hidden until their buttons show them.
-    statusWindow_ = std::make_unique<CDialogKeyMouseStatus>(status_, settings_, this);
-    router_.keyMouseStatusWindow = &status_;
-    debugWindow_ = std::make_unique<CDialogMacroDebug>(library_, settings_, this);
-    engine_.SetLogSink(debugWindow_->LogSink());
+    statusWindow_ = std::make_unique<CDialogKeyMouseStatus>(session_.keyMouseStatus(), settings_, this);
+    debugWindow_ = std::make_unique<CDialogMacroDebug>(session_.library(), settings_, this);
+    session_.engine().SetLogSink(debugWindow_->LogSink());
     overlay_ = std::make_unique<CMarkerOverlay>();
 
     toggleHint_->setText(ToggleHintText());
-    fileName_->setText(FromCp949(settings_.macroFileName));
     version_->setText(version.productVersion);
     link_->setText(version.fileDescription);
     link_->SetURL(version.fileDescription);
     link_->setToolTip(Utf8("Quillet 프로그램 웹페이지 방문"));
     link_->setCursor(Qt::PointingHandCursor);
 
-    LoadLibraryFile(settings_.macroFileName);
-    engine_.runMode = false;
-    engine_.exclusiveCount = 0;
-    engine_.sequenceNumber = settings_.sequenceStart;
-    engine_.lastTickTime = platform_.clock.NowMs();
-    engineTimer_.SetOwner([this] { engine_.OnMacroTimer(); });
-
+    const std::string name = settings_.macroFileName;
+    if (const auto report = session_.OpenLibrary(name)) ReportLoad(name, *report);
+    fileName_->setText(FromCp949(settings_.macroFileName));
     FillEditList(settings_.macroSel);
     UpdateCount();
 
-    router_.mainWindow = &runMode_;
+    session_.SetView(this);
     // Restores run mode when it was on at the last exit (radio 1014 from macroOptions bit 0x2).
-    runMode_.Initialise();
-
-    monitoring_ = platform_.monitor.Start([this](std::function<void()> fn) { PostToThisThread(std::move(fn)); },
-                                          [this](const platform::RawInputRecord& record) { OnRawInput(record); });
-    if (!monitoring_) ShowNotice(Utf8("키보드와 마우스 입력을 감시할 수 없어 단축키와 토글 키가 동작하지 않습니다."));
-
-    StartWindowTimers();
+    session_.BeginRunMode();
+    if (!session_.StartInputMonitoring())
+        ShowNotice(Utf8("키보드와 마우스 입력을 감시할 수 없어 단축키와 토글 키가 동작하지 않습니다."));
+    session_.StartWindowTimers();
 }
 
 CQuilletDlg::~CQuilletDlg() {
     Destroy();
-}
-
-void CQuilletDlg::PostToThisThread(std::function<void()> fn) {
-    // Events posted to a window that is deleted before they run are discarded with it.
-    QMetaObject::invokeMethod(this, std::move(fn), Qt::QueuedConnection);
 }
 
 // --- Controls -------------------------------------------------------------------------------------------------------
@@ -237,26 +218,12 @@ void CQuilletDlg::ConnectCommands() {
     on(IdDown, &CQuilletDlg::OnDown);
     on(IdInputStatus, &CQuilletDlg::OnInputStatus);
     on(IdRunStatus, &CQuilletDlg::OnRunStatus);
-    connect(runRadio_, &QRadioButton::clicked, this, [this] { runMode_.OnRunRadio(); });
-    connect(editRadio_, &QRadioButton::clicked, this, [this] { runMode_.OnEditRadio(); });
-}
-
-void CQuilletDlg::StartWindowTimers() {
-    for (const WindowTimerSpec& timerSpec : kWindowTimers) {
-        auto* timer = new QTimer(this);
-        timer->setObjectName(QStringLiteral("timer%1").arg(timerSpec.id));
-        timer->setTimerType(Qt::PreciseTimer);
-        const int id = timerSpec.id;
-        connect(timer, &QTimer::timeout, this, [this, id] { runMode_.OnWindowTimer(id); });
-        timers_[id] = timer;
-        timer->start(static_cast<int>(timerSpec.id == kTimerColor ? runMode_.ColorTimerPeriod() : timerSpec.periodMs));
-    }
+    connect(runRadio_, &QRadioButton::clicked, this, [this] { session_.runMode().OnRunRadio(); });
+    connect(editRadio_, &QRadioButton::clicked, this, [this] { session_.runMode().OnEditRadio(); });
 }
 
 int CQuilletDlg::WindowTimerInterval(int id) const {
-    const auto it = timers_.find(id);
-    if (it == timers_.end() || !it->second->isActive()) return -1;
-    return it->second->interval();
+    return session_.loop().TimerInterval(id);
 }
 
 QString CQuilletDlg::ToggleHintText() const {
@@ -304,24 +271,23 @@ QString CQuilletDlg::notice() const {
 
 // --- Library --------------------------------------------------------------------------------------------------------
 
-void CQuilletDlg::LoadLibraryFile(const std::string& cp949Name) {
-    library_.clear();
-    protectedFile_.clear();
-    const LoadResult result = LoadMacroLibrary(FileSystemName(cp949Name), library_);
-    if (result.status == LoadStatus::Ok) return;
-    // A missing file is how a new library begins: nothing to say. Anything else the user had stays untouched.
-    if (result.status == LoadStatus::Unopenable && !QFileInfo::exists(FromCp949(cp949Name))) return;
-    protectedFile_ = cp949Name;
+void CQuilletDlg::ReportLoad(const std::string& cp949Name, const LibraryDocument::LoadReport& report) {
     QString text;
-    if (result.status == LoadStatus::Damaged) {
+    switch (report.kind) {
+    case LibraryDocument::LoadReport::Loaded:
+    case LibraryDocument::LoadReport::New:
+        return;
+    case LibraryDocument::LoadReport::Damaged:
         text = Utf8("매크로 파일 %1이(가) 손상되어 끝까지 읽지 못했습니다.\n(%2)\n\n손상된 곳 앞의 매크로 %3개만 "
                     "불러왔습니다. 파일은 그대로 두며, 묻지 않고 그 파일에 저장하지 않습니다.")
-                   .arg(Quoted(cp949Name), QString::fromStdString(result.problem))
-                   .arg(result.macrosRead);
-    } else {
+                   .arg(Quoted(cp949Name), QString::fromStdString(report.problem))
+                   .arg(report.macrosRead);
+        break;
+    case LibraryDocument::LoadReport::Unopenable:
         text = Utf8("매크로 파일 %1을(를) 열 수 없습니다.\n(%2)\n\n파일은 그대로 두며, 묻지 않고 그 파일에 저장하지 "
                     "않습니다.")
-                   .arg(Quoted(cp949Name), QString::fromStdString(result.problem));
+                   .arg(Quoted(cp949Name), QString::fromStdString(report.problem));
+        break;
     }
     ShowMessageBox(this, text, QMessageBox::Warning);
 }
@@ -329,7 +295,7 @@ void CQuilletDlg::LoadLibraryFile(const std::string& cp949Name) {
 void CQuilletDlg::FillEditList(int selection) {
     const QSignalBlocker blocker(editList_);
     editList_->clear();
-    for (const Macro& m : library_) editList_->addItem(FromCp949(m.name));
+    for (const Macro& m : session_.library()) editList_->addItem(FromCp949(m.name));
     SelectEditLine(selection);
 }
 
@@ -343,33 +309,7 @@ void CQuilletDlg::SelectEditLine(int row) {
 }
 
 void CQuilletDlg::UpdateCount() {
-    count_->setText(Utf8("%1개 매크로 기록됨.").arg(library_.size()));
-}
-
-void CQuilletDlg::SetModified() {
-    modified_ = true;
-}
-
-CQuilletDlg::SaveOutcome CQuilletDlg::SaveLibrary(const std::string& cp949Name, std::string& problem) {
-    if (!protectedFile_.empty() && cp949Name == protectedFile_) {
-        MessageBoxRequest question;
-        question.parent = this;
-        question.text = Utf8("매크로 파일 %1은(는) 읽을 때 손상되어 있었습니다(또는 읽을 수 없었습니다).\n"
-                             "지금의 매크로로 그 파일을 덮어쓸까요?")
-                            .arg(Quoted(cp949Name));
-        question.icon = QMessageBox::Warning;
-        question.buttons = QMessageBox::Yes | QMessageBox::No;
-        question.defaultButton = QMessageBox::No;
-        if (ShowMessageBox(question) != QMessageBox::Yes) return SaveOutcome::Declined;
-    }
-    const SaveResult result = SaveMacroLibrary(FileSystemName(cp949Name), library_);
-    if (!result.ok) {
-        problem = result.problem;
-        return SaveOutcome::Failed;
-    }
-    modified_ = false;
-    if (cp949Name == protectedFile_) protectedFile_.clear();
-    return SaveOutcome::Saved;
+    count_->setText(Utf8("%1개 매크로 기록됨.").arg(session_.library().size()));
 }
 
 void CQuilletDlg::ReportSaveFailure(const std::string& cp949Name, const std::string& problem) {
@@ -379,30 +319,32 @@ void CQuilletDlg::ReportSaveFailure(const std::string& cp949Name, const std::str
         QMessageBox::Warning);
 }
 
-bool CQuilletDlg::AskToSave() {
-    if (!modified_) return true;
+bool CQuilletDlg::AskSaveChanges() {
     MessageBoxRequest question;
     question.parent = this;
     question.text = Utf8("매크로가 변경되었습니다. 저장할까요?");
     question.icon = QMessageBox::Question;
     question.buttons = QMessageBox::Yes | QMessageBox::No;
-    if (ShowMessageBox(question) != QMessageBox::Yes) return true;
+    return ShowMessageBox(question) == QMessageBox::Yes;
+}
 
-    settings_.macroFileName = ToCp949(fileName_->text(), kLibraryNameMax);
-    std::string problem;
-    switch (SaveLibrary(settings_.macroFileName, problem)) {
-    case SaveOutcome::Saved:
-        return true;
-    case SaveOutcome::Declined:
-        return false; // the user keeps the changes and stays
-    case SaveOutcome::Failed:
-        break;
-    }
-    // The changes are still only in memory: going on loses them, so the user decides.
+bool CQuilletDlg::AskOverwriteDamaged(const std::string& cp949Name) {
+    MessageBoxRequest question;
+    question.parent = this;
+    question.text = Utf8("매크로 파일 %1은(는) 읽을 때 손상되어 있었습니다(또는 읽을 수 없었습니다).\n"
+                         "지금의 매크로로 그 파일을 덮어쓸까요?")
+                        .arg(Quoted(cp949Name));
+    question.icon = QMessageBox::Warning;
+    question.buttons = QMessageBox::Yes | QMessageBox::No;
+    question.defaultButton = QMessageBox::No;
+    return ShowMessageBox(question) == QMessageBox::Yes;
+}
+
+bool CQuilletDlg::AskContinueWithoutSaving(const std::string& cp949Name, const std::string& problem) {
     MessageBoxRequest failed;
     failed.parent = this;
     failed.text = Utf8("매크로 파일 %1을(를) 저장하지 못했습니다.\n(%2)\n\n저장하지 않고 계속할까요?")
-                      .arg(Quoted(settings_.macroFileName), QString::fromStdString(problem));
+                      .arg(Quoted(cp949Name), QString::fromStdString(problem));
     failed.icon = QMessageBox::Warning;
     failed.buttons = QMessageBox::Yes | QMessageBox::No;
     failed.defaultButton = QMessageBox::No;
@@ -412,18 +354,21 @@ bool CQuilletDlg::AskToSave() {
 // --- Commands -------------------------------------------------------------------------------------------------------
 
 void CQuilletDlg::OnOpen() {
-    if (engine_.runMode) return; // the library never changes while macros run
-    if (!AskToSave()) return;
+    LibraryDocument& document = session_.document();
+    if (!document.Editable()) return; // the library never changes while macros run
+    settings_.macroFileName = ToCp949(fileName_->text(), kLibraryNameMax);
+    if (!document.AskToSave(*this)) return;
 
     FileDialogRequest request;
     request.parent = this;
-    request.mode = FileDialogRequest::Open;
+    // An existing library, or the name of a new one: a name that does not exist yet begins an empty library.
+    request.mode = FileDialogRequest::OpenOrNew;
     request.initialPath = FromCp949(settings_.macroFileName);
     request.filter = QString::fromLatin1(kFileFilter);
     const std::optional<QString> chosen = AskFileName(request);
     if (!chosen || chosen->isEmpty()) return;
     // The toggle key works while the dialogs are open; a library must not be replaced under running macros.
-    if (engine_.runMode) return;
+    if (!document.Editable()) return;
 
     const QString name = LibraryNameForChosenPath(*chosen, QDir::currentPath());
     const std::optional<std::string> cp949Name = LibraryNameToCp949(name);
@@ -437,28 +382,26 @@ void CQuilletDlg::OnOpen() {
         return;
     }
 
-    LoadLibraryFile(*cp949Name);
-    engine_.runMode = false;
-    engine_.exclusiveCount = 0;
-    engine_.sequenceNumber = settings_.sequenceStart;
+    const std::optional<LibraryDocument::LoadReport> report = session_.OpenLibrary(*cp949Name);
+    if (!report) return;
+    ReportLoad(*cp949Name, *report);
     FillEditList(0);
     UpdateCount();
-    settings_.macroFileName = *cp949Name;
     fileName_->setText(FromCp949(*cp949Name));
-    modified_ = false;
 }
 
 void CQuilletDlg::OnSave() {
     settings_.macroFileName = ToCp949(fileName_->text(), kLibraryNameMax);
     std::string problem;
     // A failed save keeps the modified flag: the changes are not on disk.
-    if (SaveLibrary(settings_.macroFileName, problem) == SaveOutcome::Failed)
+    if (session_.document().Save(*this, problem) == LibraryDocument::SaveOutcome::Failed)
         ReportSaveFailure(settings_.macroFileName, problem);
 }
 
 void CQuilletDlg::OnExit() {
     settings_.macroSel = SelectedEditIndex();
-    if (!AskToSave()) return;
+    settings_.macroFileName = ToCp949(fileName_->text(), kLibraryNameMax);
+    if (!session_.document().AskToSave(*this)) return;
     exitAllowed_ = true;
     done(Accepted);
 }
@@ -471,46 +414,37 @@ void CQuilletDlg::CloseWithoutQuestion() {
 }
 
 void CQuilletDlg::OnCopy() {
-    const int sel = SelectedEditIndex();
-    if (engine_.runMode || sel < 0) return;
-    CopyMacro(library_, sel);
-    editList_->addItem(FromCp949(library_.back().name));
+    if (!session_.document().Copy(SelectedEditIndex())) return;
+    editList_->addItem(FromCp949(session_.library().back().name));
     SelectEditLine(editList_->count() - 1);
-    SetModified();
     UpdateCount();
 }
 
 void CQuilletDlg::OnDelete() {
     const int sel = SelectedEditIndex();
-    if (engine_.runMode || sel < 0) return;
+    if (!session_.document().Delete(sel)) return;
     {
         const QSignalBlocker blocker(editList_);
         std::unique_ptr<QListWidgetItem> gone(editList_->takeItem(sel));
     }
-    DeleteMacro(library_, sel);
     SelectEditLine(sel);
-    SetModified();
     UpdateCount();
 }
 
 void CQuilletDlg::OnUp() {
     const int sel = SelectedEditIndex();
-    if (engine_.runMode || sel <= 0) return;
-    if (!MoveMacroUp(library_, sel)) return;
+    if (!session_.document().MoveUp(sel)) return;
     QListWidgetItem* item = editList_->takeItem(sel);
     editList_->insertItem(sel - 1, item);
     SelectEditLine(sel - 1);
-    SetModified();
 }
 
 void CQuilletDlg::OnDown() {
     const int sel = SelectedEditIndex();
-    if (engine_.runMode || sel < 0 || sel >= editList_->count() - 1) return;
-    if (!MoveMacroDown(library_, sel)) return;
+    if (!session_.document().MoveDown(sel)) return;
     QListWidgetItem* item = editList_->takeItem(sel);
     editList_->insertItem(sel + 1, item);
     SelectEditLine(sel + 1);
-    SetModified();
 }
 
 void CQuilletDlg::OnInputStatus() {
@@ -522,11 +456,6 @@ void CQuilletDlg::OnRunStatus() {
 }
 
 // --- Input and the end ----------------------------------------------------------------------------------------------
-
-void CQuilletDlg::OnRawInput(const platform::RawInputRecord& record) {
-    if (destroyed_) return;
-    router_.OnRawInput(record);
-}
 
 void CQuilletDlg::keyPressEvent(QKeyEvent* event) {
     switch (event->key()) {
@@ -553,37 +482,17 @@ void CQuilletDlg::done(int result) {
     QDialog::done(result);
 }
 
-void CQuilletDlg::ReleaseEverythingHeld() {
-    const int32_t options = settings_.macroOptions;
-    settings_.macroOptions |= OptionReleaseHeldOnStop;
-    for (Macro& m : library_) {
-        const bool holds = std::any_of(m.heldInputs.begin(), m.heldInputs.end(), [](uint8_t h) { return h != 0; });
-        if (IsRunning(m) || holds) engine_.StopMacro(m);
-        m.heldInputs.fill(0);
-    }
-    settings_.macroOptions = options;
-}
-
 void CQuilletDlg::Destroy() {
     if (destroyed_) return;
     destroyed_ = true;
-    // No input and no timer work while the window goes: the toggle key must not bring run mode back.
-    if (monitoring_) platform_.monitor.Stop();
-    monitoring_ = false;
-    router_.mainWindow = nullptr;
-    for (auto& [id, timer] : timers_) timer->stop();
+    // Nothing reaches this window any more; every macro stops and whatever a macro still holds is released, whatever
+    // the release setting says: keys faked down by a program that has ended stay down in the X server. (Run mode is
+    // restored at the next start: bit 0x2 stays set.)
+    session_.End(HeldInput::Release);
 
     // The tool windows store their positions as they go.
-    engine_.SetLogSink({});
-    router_.keyMouseStatusWindow = nullptr;
     statusWindow_.reset();
     debugWindow_.reset();
-
-    // In run mode every macro stops (run mode is restored at the next start: bit 0x2 stays set).
-    runMode_.OnMainWindowDestroyed();
-    ReleaseEverythingHeld();
-    engineTimer_.Stop();
-    engineTimer_.SetOwner({});
 
     const QPoint p = pos();
     settings_.windowSX = p.x();
@@ -597,12 +506,11 @@ void CQuilletDlg::Destroy() {
 
 // --- RunView --------------------------------------------------------------------------------------------------------
 
-void CQuilletDlg::EnableControls(std::span<const int> ids, bool enable) {
-    for (int id : ids) {
-        QWidget* w = Control(id);
-        if (!w) continue;
-        w->setEnabled(enable && !IsPendingDialogButton(id));
+void CQuilletDlg::SetEditingEnabled(bool enabled) {
+    for (int id : kEditButtonIds) {
+        if (QWidget* w = Control(id)) w->setEnabled(enabled && !IsPendingDialogButton(id));
     }
+    if (QWidget* w = Control(IdRunStatus)) w->setEnabled(!enabled);
 }
 
 void CQuilletDlg::SetModeRadios(bool runChecked) {
@@ -653,20 +561,14 @@ void CQuilletDlg::SetTrayIcon(TrayIcon icon, const std::string& tooltip) {
     tray_->setToolTip(FromCp949(tooltip));
 }
 
-void CQuilletDlg::RestartColorTimer(uint32_t periodMs) {
-    const auto it = timers_.find(kTimerColor);
-    // Before the timers exist (run mode restored during initialisation) they start with this period anyway.
-    if (it != timers_.end()) it->second->start(static_cast<int>(periodMs));
-}
-
 void CQuilletDlg::DrawColorMarkers(const std::vector<platform::MarkerRect>& markers) {
     if (overlay_) overlay_->ShowMarkers(markers);
 }
 
-void CQuilletDlg::ShowImageResult(const std::string& title, const cv::Mat& image) {
-    if (image.empty() || image.depth() != CV_8U || (image.channels() != 3 && image.channels() != 1)) return;
-    const QImage picture = QImage(image.data, image.cols, image.rows, static_cast<qsizetype>(image.step),
-                                  image.channels() == 3 ? QImage::Format_BGR888 : QImage::Format_Grayscale8)
+void CQuilletDlg::ShowImageResult(const std::string& title, const BgrImageView& image) {
+    if (image.data == nullptr || image.width <= 0 || image.height <= 0) return;
+    const QImage picture = QImage(image.data, image.width, image.height, static_cast<qsizetype>(image.stride),
+                                  QImage::Format_BGR888)
                                .copy();
     QPointer<QLabel>& window = imageWindows_[title];
     if (!window) {

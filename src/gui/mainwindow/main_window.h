@@ -1,9 +1,8 @@
 // The main window (dialog 102): the macro library's list, the run/edit mode switch, the library commands, the tray
-// icon and the two tool windows. It owns the library and everything that runs macros from it: the engine with its
-// periodic timer, the input router fed by the platform's input monitor, run mode with its four window timers.
+// icon and the two tool windows. It shows the session (the library document, the engine, run mode, live input) and
+// forwards the person's commands to it; it owns none of that itself.
 //
-// It works on whatever platform it is given (the system backend in the program, the fake one in tests) and never
-// opens one itself.
+// It works on whatever session it is given (on the system backend in the program, the fake one in tests).
 #pragma once
 
 #include <array>
@@ -18,15 +17,9 @@
 #include <QIcon>
 #include <QPointer>
 
-#include "engine/engine.h"
-#include "engine/mm_timer.h"
 #include "gui/widgets/dialog_common.h"
-#include "model/macro.h"
 #include "model/settings.h"
-#include "platform/platform.h"
-#include "triggers/image_trigger.h"
-#include "triggers/input_router.h"
-#include "triggers/run_mode.h"
+#include "session/session.h"
 #include "triggers/run_view.h"
 
 class QLabel;
@@ -44,7 +37,7 @@ class CDialogMacroDebug;
 class CHyperLink;
 class CMarkerOverlay;
 
-class CQuilletDlg final : public CDialogCommon, public RunView {
+class CQuilletDlg final : public CDialogCommon, public RunView, private DocumentQuestions {
     Q_OBJECT
 public:
     enum ControlId {
@@ -82,18 +75,21 @@ public:
         QString fileDescription; // text and target of the link
     };
 
+    // The editing commands: disabled in run mode, enabled in edit mode.
+    static constexpr std::array<int, 9> kEditButtonIds = {IdRecord, IdAdd,    IdEdit, IdCopy,    IdDelete,
+                                                          IdOpen,   IdUp,     IdDown, IdSettings};
+
     // Initialises the window completely (position, tray icon, hidden tool windows, library from macroFileName, run
-    // mode restored, input monitoring, window timers) without showing it; see ShowAtStart. platform, settings and
-    // counter must outlive the window.
-    CQuilletDlg(platform::Platform platform, CAppIni& settings, TimerCounter& counter, VersionInfo version = {},
-                QWidget* parent = nullptr);
+    // mode restored, input monitoring, window timers) without showing it; see ShowAtStart. The session must
+    // outlive the window.
+    explicit CQuilletDlg(Session& session, VersionInfo version = {}, QWidget* parent = nullptr);
     ~CQuilletDlg() override;
 
     // Shows the window the first time: top-most when macroOptions has 0x4, minimised when it has 0x10.
     void ShowAtStart();
-    // The window's end, before it is deleted: input monitoring and the window timers stop, the tool windows go
-    // (storing their positions), every macro is stopped and every key and button a macro holds is released, the
-    // window position is stored and the tray icon removed. Also run by the destructor; later calls do nothing.
+    // The window's end, before it is deleted: the session ends (no more input or timer work, every macro stopped,
+    // every key and button a macro holds released), the tool windows go (storing their positions), the window
+    // position is stored and the tray icon removed. Also run by the destructor; later calls do nothing.
     void Destroy();
     bool destroyed() const { return destroyed_; }
 
@@ -117,15 +113,16 @@ public:
     QString notice() const;
 
     // --- State ---
-    bool modified() const { return modified_; }
+    Session& session() { return session_; }
+    bool modified() const { return session_.document().modified(); }
     // A library file that was damaged (or could not be read) when it was loaded: saving over it asks first.
-    const std::string& protectedFile() const { return protectedFile_; }
-    MacroLibrary& library() { return library_; }
-    Engine& engine() { return engine_; }
-    InputRouter& router() { return router_; }
-    KeyMouseStatus& keyMouseStatus() { return status_; }
-    RunModeController& runMode() { return runMode_; }
-    CMmtMacros& engineTimer() { return engineTimer_; }
+    const std::string& protectedFile() const { return session_.document().protectedFile(); }
+    MacroLibrary& library() { return session_.library(); }
+    Engine& engine() { return session_.engine(); }
+    InputRouter& router() { return session_.router(); }
+    KeyMouseStatus& keyMouseStatus() { return session_.keyMouseStatus(); }
+    RunModeController& runMode() { return session_.runMode(); }
+    CMmtMacros& engineTimer() { return session_.engineTimer(); }
     CDialogMacroDebug* macroDebugWindow() const { return debugWindow_.get(); }
     CDialogKeyMouseStatus* keyMouseStatusWindow() const { return statusWindow_.get(); }
     QSystemTrayIcon* trayIcon() const { return tray_; }
@@ -136,7 +133,7 @@ public:
     QLabel* ImageResultWindow(const std::string& title) const;
 
     // --- RunView ---
-    void EnableControls(std::span<const int> ids, bool enable) override;
+    void SetEditingEnabled(bool enabled) override;
     void SetModeRadios(bool runChecked) override;
     void ShowRunList(bool show) override;
     void SetRunListLines(const std::vector<std::string>& lines) override;
@@ -145,9 +142,8 @@ public:
     void HideStatusWindow() override;
     void ShowBalloon(const std::string& title, const std::string& text, int timeoutMs) override;
     void SetTrayIcon(TrayIcon icon, const std::string& tooltip) override;
-    void RestartColorTimer(uint32_t periodMs) override;
     void DrawColorMarkers(const std::vector<platform::MarkerRect>& markers) override;
-    void ShowImageResult(const std::string& title, const cv::Mat& image) override;
+    void ShowImageResult(const std::string& title, const BgrImageView& image) override;
 
     // Enter and Esc do nothing; the window ends only through the exit button (or CloseWithoutQuestion).
     void done(int result) override;
@@ -159,46 +155,30 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    enum class SaveOutcome { Saved, Declined, Failed };
-
     void BuildControls();
     void ConnectCommands();
-    void StartWindowTimers();
-    void LoadLibraryFile(const std::string& cp949Name);
+    // Reports a library file that was damaged or could not be read.
+    void ReportLoad(const std::string& cp949Name, const LibraryDocument::LoadReport& report);
     void FillEditList(int selection);
     void SelectEditLine(int row);
     void UpdateCount();
-    void SetModified();
     QString ToggleHintText() const;
-    // Writes the library to the name; a file protected after a damaged load is written only when the user says so.
-    // On failure problem says why.
-    SaveOutcome SaveLibrary(const std::string& cp949Name, std::string& problem);
-    // The save question before open and exit. False when the command should not go on.
-    bool AskToSave();
     void ReportSaveFailure(const std::string& cp949Name, const std::string& problem);
     void RestoreWindow();
-    // Every key and button any macro still holds is released, whatever the release setting says: keys faked down
-    // by a program that has ended stay down in the X server.
-    void ReleaseEverythingHeld();
-    void OnRawInput(const platform::RawInputRecord& record);
-    void PostToThisThread(std::function<void()> fn);
 
-    platform::Platform platform_;
+    // DocumentQuestions: message boxes.
+    bool AskSaveChanges() override;
+    bool AskOverwriteDamaged(const std::string& cp949Name) override;
+    bool AskContinueWithoutSaving(const std::string& cp949Name, const std::string& problem) override;
+
+    Session& session_;
     CAppIni& settings_;
-    MacroLibrary library_;
-    Engine engine_;
-    KeyMouseStatus status_;
-    InputRouter router_;
-    CMmtMacros engineTimer_;
-    ImageTrigger image_;
-    RunModeController runMode_;
 
     std::unique_ptr<CDialogKeyMouseStatus> statusWindow_;
     std::unique_ptr<CDialogMacroDebug> debugWindow_;
     std::unique_ptr<CMarkerOverlay> overlay_;
     std::map<std::string, QPointer<QLabel>> imageWindows_;
     QSystemTrayIcon* tray_ = nullptr;
-    std::map<int, QTimer*> timers_;
     QIcon mainIcon_;
     QIcon blinkIcon_;
 
@@ -213,9 +193,6 @@ private:
     CHyperLink* link_ = nullptr;
     QLabel* notice_ = nullptr;
 
-    bool modified_ = false;
-    std::string protectedFile_;
-    bool monitoring_ = false;
     bool exitAllowed_ = false;
     bool destroyed_ = false;
 };

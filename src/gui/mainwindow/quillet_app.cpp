@@ -79,7 +79,9 @@ void CQuilletApp::Start() {
     QString notice;
     if (options_.writeDemoLibrary) notice = WriteDemoLibraryIfMissing(settings_->macroFileName);
 
-    window_ = std::make_unique<CQuilletDlg>(platform_, *settings_, counter_, options_.version);
+    loop_ = std::make_unique<QtEventLoop>();
+    session_ = std::make_unique<Session>(platform_, *settings_, counter_, *loop_);
+    window_ = std::make_unique<CQuilletDlg>(*session_, options_.version);
     connect(window_.get(), &QDialog::finished, this, [this] {
         windowClosed_ = true;
         emit mainWindowClosed();
@@ -116,10 +118,9 @@ void CQuilletApp::RequestShutdown(const QString& why) {
     if (!line.isEmpty()) Log(line);
     // Input that came before the request (a toggle key pressed just before it) is handled first: the monitor
     // posts what it has, and the posted input is handled now, in order.
-    if (!flushingInput_) {
+    if (!flushingInput_ && session_) {
         flushingInput_ = true;
-        platform_.monitor.Flush();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
+        session_->FlushInput();
         flushingInput_ = false;
     }
     if (window_ && !shutDown_) window_->CloseWithoutQuestion();
@@ -151,6 +152,9 @@ bool CQuilletApp::Shutdown() {
         window_->Destroy();
         window_.reset();
     }
+    if (session_) session_->End(HeldInput::Release);
+    session_.reset();
+    loop_.reset();
     // The pictures are Qt's shared images and go with the application.
     if (resolutionTimer_) {
         resolutionTimer_->Stop();

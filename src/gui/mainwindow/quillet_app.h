@@ -12,6 +12,7 @@
 
 #include "engine/mm_timer.h"
 #include "gui/mainwindow/main_window.h"
+#include "gui/mainwindow/qt_event_loop.h"
 #include "model/settings.h"
 #include "platform/platform.h"
 
@@ -55,6 +56,8 @@ public:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
     CAppIni& settings() { return *settings_; }
+    // The running program; null before Start and after Shutdown.
+    Session* session() const { return session_.get(); }
     CQuilletDlg* mainWindow() const { return window_.get(); }
     bool shutDown() const { return shutDown_; }
 
@@ -71,6 +74,8 @@ private:
     TimerCounter counter_;
     std::unique_ptr<CMmTimer> resolutionTimer_;
     bool flushingInput_ = false; // RequestShutdown is handling the input that came before it
+    std::unique_ptr<QtEventLoop> loop_;
+    std::unique_ptr<Session> session_;
     std::unique_ptr<CQuilletDlg> window_;
     bool started_ = false;
     bool windowClosed_ = false;

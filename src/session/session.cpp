@@ -1,0 +1,199 @@
+#include "session/session.h"
+
+#include <algorithm>
+
+#ifdef QUILLET_IMAGE_CONDITIONS
+#include "triggers/image_trigger.h"
+#endif
+
+namespace quillet {
+
+namespace {
+
+std::unique_ptr<ImageTrigger> MakeImageTrigger([[maybe_unused]] Engine& engine, [[maybe_unused]] CAppIni& settings,
+                                               [[maybe_unused]] platform::Screen& screen,
+                                               [[maybe_unused]] RunView& view) {
+#ifdef QUILLET_IMAGE_CONDITIONS
+    return std::make_unique<ImageTrigger>(engine, settings, screen, view);
+#else
+    return nullptr;
+#endif
+}
+
+} // namespace
+
+Session::Session(platform::Platform platform, CAppIni& settings, TimerCounter& counter, EventLoop& loop,
+                 std::optional<uint32_t> seed)
+    : platform_(platform), settings_(settings), loop_(loop), engine_(library_, settings, platform, seed),
+      document_(library_, settings, engine_), status_(platform.io, platform.ime), router_(platform.io),
+      engineTimer_(platform.clock, counter, [&loop](std::function<void()> fn) { loop.Post(std::move(fn)); }),
+      imageTrigger_(MakeImageTrigger(engine_, settings, platform.screen, *this)),
+      runMode_(engine_, settings, platform.io, platform.screen, platform.clock, engineTimer_,
+#ifdef QUILLET_IMAGE_CONDITIONS
+               *imageTrigger_,
+#else
+               noImages_,
+#endif
+               *this, *this) {
+    engine_.lastTickTime = platform_.clock.NowMs();
+    engineTimer_.SetOwner([this] { OnEngineTick(); });
+}
+
+Session::~Session() {
+    End(HeldInput::Release);
+}
+
+// --- Library ----------------------------------------------------------------------------------------------------
+
+std::optional<LibraryDocument::LoadReport> Session::OpenLibrary(const std::string& cp949Name) {
+    if (engine_.runMode) return std::nullopt;
+    LibraryDocument::LoadReport report = document_.Load(cp949Name);
+    engine_.runMode = false;
+    engine_.exclusiveCount = 0;
+    engine_.sequenceNumber = settings_.sequenceStart;
+    settings_.macroFileName = cp949Name;
+    return report;
+}
+
+// --- Running ----------------------------------------------------------------------------------------------------
+
+void Session::BeginRunMode() {
+    engine_.lastTickTime = platform_.clock.NowMs();
+    runModeBegun_ = true;
+    router_.Push(runMode_);
+    // Restores run mode when it was on at the last end.
+    runMode_.Initialise();
+}
+
+bool Session::StartInputMonitoring() {
+    if (monitoring_ || ended_) return monitoring_;
+    router_.keyMouseStatusWindow = &status_;
+    monitoring_ = platform_.monitor.Start([this](std::function<void()> fn) { PostInput(std::move(fn)); },
+                                          [this](const platform::RawInputRecord& record) {
+                                              if (!ended_) router_.OnRawInput(record);
+                                          });
+    return monitoring_;
+}
+
+void Session::PostInput(std::function<void()> fn) {
+    // The monitor's thread. The closure that drains is posted once until it has run.
+    {
+        std::lock_guard lock(inbox_->mutex);
+        inbox_->queue.push_back(std::move(fn));
+    }
+    if (inbox_->drainPosted.exchange(true)) return;
+    loop_.Post([this, inbox = std::weak_ptr<Inbox>(inbox_)] {
+        // A session that has gone took its inbox with it.
+        if (inbox.lock()) DrainInput();
+    });
+}
+
+void Session::DrainInput() {
+    inbox_->drainPosted = false;
+    for (;;) {
+        std::function<void()> fn;
+        {
+            std::lock_guard lock(inbox_->mutex);
+            if (inbox_->queue.empty()) return;
+            fn = std::move(inbox_->queue.front());
+            inbox_->queue.pop_front();
+        }
+        fn();
+    }
+}
+
+void Session::FlushInput() {
+    if (monitoring_) platform_.monitor.Flush();
+    DrainInput();
+}
+
+void Session::OnEngineTick() {
+    // A person's input that has arrived goes before the tick: a stop key ends the macro before its next step.
+    DrainInput();
+    engine_.OnMacroTimer();
+}
+
+void Session::StartEngineTicks() {
+    engine_.StartRunMode();
+    engine_.lastTickTime = platform_.clock.NowMs();
+    // A period of 0 or less (a hand-edited settings file) would ask the system for a timer it refuses.
+    engineTimer_.period = static_cast<uint32_t>(std::max(settings_.eventDelay, 1));
+    engineTimer_.Start();
+}
+
+void Session::StartWindowTimer(int id, uint32_t periodMs) {
+    loop_.StartTimer(id, periodMs, [this, id] { runMode_.OnWindowTimer(id); });
+}
+
+void Session::StartWindowTimers() {
+    windowTimers_ = true;
+    for (const WindowTimerSpec& spec : kWindowTimers)
+        StartWindowTimer(spec.id, spec.id == kTimerColor ? runMode_.ColorTimerPeriod() : spec.periodMs);
+}
+
+void Session::RestartColorTimer(uint32_t periodMs) {
+    // Before the timers exist (run mode restored at start-up) they start with this period anyway.
+    if (windowTimers_) StartWindowTimer(kTimerColor, periodMs);
+}
+
+void Session::End(HeldInput held) {
+    if (ended_) return;
+    ended_ = true;
+    // No input and no timer work from here on: the toggle key must not bring run mode back.
+    if (monitoring_) platform_.monitor.Stop();
+    monitoring_ = false;
+    {
+        std::lock_guard lock(inbox_->mutex);
+        inbox_->queue.clear();
+    }
+    router_.Remove(runMode_);
+    router_.keyMouseStatusWindow = nullptr;
+    if (windowTimers_)
+        for (const WindowTimerSpec& spec : kWindowTimers) loop_.StopTimer(spec.id);
+    windowTimers_ = false;
+    engine_.SetLogSink({});
+    view_ = nullptr;
+
+    if (runModeBegun_) runMode_.OnMainWindowDestroyed();
+    engine_.StopEverything(held);
+    engineTimer_.Stop();
+    engineTimer_.SetOwner({});
+}
+
+// --- The view ---------------------------------------------------------------------------------------------------
+
+void Session::SetEditingEnabled(bool enabled) {
+    if (view_) view_->SetEditingEnabled(enabled);
+}
+void Session::SetModeRadios(bool runChecked) {
+    if (view_) view_->SetModeRadios(runChecked);
+}
+void Session::ShowRunList(bool show) {
+    if (view_) view_->ShowRunList(show);
+}
+void Session::SetRunListLines(const std::vector<std::string>& lines) {
+    if (view_) view_->SetRunListLines(lines);
+}
+void Session::SetRunningLines(const std::vector<bool>& running) {
+    if (view_) view_->SetRunningLines(running);
+}
+int Session::SelectedEditIndex() const {
+    return view_ ? view_->SelectedEditIndex() : -1;
+}
+void Session::HideStatusWindow() {
+    if (view_) view_->HideStatusWindow();
+}
+void Session::ShowBalloon(const std::string& title, const std::string& text, int timeoutMs) {
+    if (view_) view_->ShowBalloon(title, text, timeoutMs);
+}
+void Session::SetTrayIcon(TrayIcon icon, const std::string& tooltip) {
+    if (view_) view_->SetTrayIcon(icon, tooltip);
+}
+void Session::DrawColorMarkers(const std::vector<platform::MarkerRect>& markers) {
+    if (view_) view_->DrawColorMarkers(markers);
+}
+void Session::ShowImageResult(const std::string& title, const BgrImageView& image) {
+    if (view_) view_->ShowImageResult(title, image);
+}
+
+} // namespace quillet

@@ -1,0 +1,134 @@
+// The running program without a window: the macro library as a document, the engine with its scheduler timer, the
+// input router fed by the platform's input monitor, run mode with its window timers and the image conditions. The
+// desktop program's main window, its dialogs and quillet-cli hold a reference to one Session; none of them puts
+// that set-up together itself.
+//
+// Threads: everything here runs on the session's event loop thread. The input monitor and the timers post to it.
+// A person's input comes first: input that has arrived is handled before every engine tick, and at most one tick
+// waits at a time, so a stop key is never queued behind a backlog of ticks.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "engine/engine.h"
+#include "engine/mm_timer.h"
+#include "model/macro.h"
+#include "model/settings.h"
+#include "platform/platform.h"
+#include "session/event_loop.h"
+#include "session/library_document.h"
+#include "triggers/input_router.h"
+#include "triggers/run_mode.h"
+#include "triggers/run_view.h"
+
+namespace quillet {
+
+class ImageTrigger;
+
+class Session final : private WindowTimerControl, private RunView {
+public:
+    // platform, settings, counter and loop must outlive the session. seed: the engine's random numbers (by default
+    // from the clock).
+    Session(platform::Platform platform, CAppIni& settings, TimerCounter& counter, EventLoop& loop,
+            std::optional<uint32_t> seed = std::nullopt);
+    ~Session() override;
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    // --- Parts ---
+    platform::Platform& platform() { return platform_; }
+    CAppIni& settings() { return settings_; }
+    EventLoop& loop() { return loop_; }
+    MacroLibrary& library() { return library_; }
+    LibraryDocument& document() { return document_; }
+    Engine& engine() { return engine_; }
+    InputRouter& router() { return router_; }
+    KeyMouseStatus& keyMouseStatus() { return status_; }
+    RunModeController& runMode() { return runMode_; }
+    CMmtMacros& engineTimer() { return engineTimer_; }
+    // The image conditions; null in builds without template matching.
+    ImageTrigger* imageTrigger() { return imageTrigger_.get(); }
+
+    // What run mode shows; null shows nothing. The view must outlive the session or be detached first.
+    void SetView(RunView* view) { view_ = view; }
+
+    // --- The library ---
+    // Loads the file as the current library (macroFileName := name) with the engine's state reset (run-mode flag
+    // off, exclusive section free, sequence number from the settings). Refused (nothing) while run mode is on.
+    std::optional<LibraryDocument::LoadReport> OpenLibrary(const std::string& cp949Name);
+
+    // --- The desktop program's run ---
+    // Run mode's share of input at the bottom of the router, the engine ticking, run mode restored when it was on
+    // at the last end (macroOptions bit 0x2).
+    void BeginRunMode();
+    // Starts watching the desktop's keyboard and mouse; false when the platform cannot.
+    bool StartInputMonitoring();
+    // The four window timers of run mode (running display, tray, clock, colour and image).
+    void StartWindowTimers();
+    // Handles now every input event the system has delivered so far (before a shutdown request, for example).
+    void FlushInput();
+    // The end: no more input or timer work, every macro stopped (run mode is restored at the next start: bit 0x2
+    // stays set), and what macros hold released as held says. Later calls do nothing.
+    void End(HeldInput held);
+    bool ended() const { return ended_; }
+
+    // --- Playing without run mode (quillet-cli play) ---
+    // The engine's state as on entering run mode and its ticks started, without the triggers.
+    void StartEngineTicks();
+
+private:
+    // WindowTimerControl
+    void RestartColorTimer(uint32_t periodMs) override;
+    // RunView: forwards to the attached view.
+    void SetEditingEnabled(bool enabled) override;
+    void SetModeRadios(bool runChecked) override;
+    void ShowRunList(bool show) override;
+    void SetRunListLines(const std::vector<std::string>& lines) override;
+    void SetRunningLines(const std::vector<bool>& running) override;
+    int SelectedEditIndex() const override;
+    void HideStatusWindow() override;
+    void ShowBalloon(const std::string& title, const std::string& text, int timeoutMs) override;
+    void SetTrayIcon(TrayIcon icon, const std::string& tooltip) override;
+    void DrawColorMarkers(const std::vector<platform::MarkerRect>& markers) override;
+    void ShowImageResult(const std::string& title, const BgrImageView& image) override;
+
+    // Input posted by the monitor's thread waits here until the loop drains it (or an engine tick does first).
+    struct Inbox {
+        std::mutex mutex;
+        std::deque<std::function<void()>> queue;
+        std::atomic<bool> drainPosted{false};
+    };
+    void PostInput(std::function<void()> fn);
+    void DrainInput();
+    void OnEngineTick();
+    void StartWindowTimer(int id, uint32_t periodMs);
+
+    platform::Platform platform_;
+    CAppIni& settings_;
+    EventLoop& loop_;
+    RunView* view_ = nullptr;
+    MacroLibrary library_;
+    Engine engine_;
+    LibraryDocument document_;
+    KeyMouseStatus status_;
+    InputRouter router_;
+    CMmtMacros engineTimer_;
+    std::unique_ptr<ImageTrigger> imageTrigger_;
+    NoImageConditions noImages_;
+    RunModeController runMode_;
+
+    std::shared_ptr<Inbox> inbox_ = std::make_shared<Inbox>();
+    bool runModeBegun_ = false;
+    bool monitoring_ = false;
+    bool windowTimers_ = false;
+    bool ended_ = false;
+};
+
+} // namespace quillet
