@@ -46,7 +46,7 @@ Session::~Session() {
 // --- Library ----------------------------------------------------------------------------------------------------
 
 std::optional<LibraryDocument::LoadReport> Session::OpenLibrary(const std::string& cp949Name) {
-    if (engine_.runMode) return std::nullopt;
+    if (!document_.Editable()) return std::nullopt;
     LibraryDocument::LoadReport report = document_.Load(cp949Name);
     engine_.runMode = false;
     engine_.exclusiveCount = 0;
