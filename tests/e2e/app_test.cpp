@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "e2e_support.h"
+#include "model/cp949.h"
 #include "model/library_file.h"
 #include "model/settings.h"
 
@@ -30,6 +31,7 @@ namespace fs = std::filesystem;
 
 constexpr int VK_RETURN = 0x0D, VK_A = 0x41, VK_B = 0x42;
 constexpr int VK_F2 = 0x71, VK_F3 = 0x72, VK_F5 = 0x74, VK_F6 = 0x75, VK_F7 = 0x76, VK_F8 = 0x77, VK_F9 = 0x78;
+constexpr int VK_F10 = 0x79, VK_F11 = 0x7A;
 constexpr int32_t kRunMode = 0x2, kReleaseOnStop = 0x800;
 constexpr auto kStartTimeout = 60s; // a cold start of a Qt program on a loaded machine
 const std::string kText = "Hello, world 123!";
@@ -37,6 +39,7 @@ const std::string kTyped = kText + "\r"; // what the client reads: the text, the
 
 // "typer" (F2) types the text and Enter once. "looper" (F5, stopped by F6) repeats for ever: A held for 300 ms, let
 // go, pressed again at once. "holder" (F8, stopped by F9) holds B until F7 is pressed, which the tests never do.
+// "hangul" (F10, stopped by F11) types Hangul for ever, one syllable per tick.
 MacroLibrary TestLibrary() {
     Macro typer = MakeNewMacro("typer");
     typer.startKey = VK_F2;
@@ -58,7 +61,13 @@ MacroLibrary TestLibrary() {
     holder.items.push_back(MakeKeyItem(VK_B, ActionPress));
     holder.items.push_back(MakeDelayItem(VK_F7, DelayKey));
     holder.items.push_back(MakeKeyItem(VK_B, ActionRelease));
-    return {typer, looper, holder};
+
+    Macro hangul = MakeNewMacro("hangul");
+    hangul.startKey = VK_F10;
+    hangul.stopKey = VK_F11;
+    hangul.setRepeatCount(0);
+    hangul.items.push_back(MakeStringItem(Utf8ToCp949("가나다라마바사아자차카타파하")));
+    return {typer, looper, holder, hangul};
 }
 
 std::string ReadBytes(const fs::path& file) {
@@ -212,6 +221,33 @@ TEST_F(AppTest, StopHotkeyEndsAnEndlessMacroAndReleasesTheKeysItHolds) {
     const std::size_t presses = Count(XK_a, true);
     EXPECT_EQ(client->Typed(), std::string(presses, 'a') + "b" + kTyped) << Output();
     EXPECT_EQ(Count(XK_a, false), presses);
+    EXPECT_TRUE(NoKeyDown(client->dpy())) << KeysDown(client->dpy());
+}
+
+TEST_F(AppTest, StopKeyEndsAnEndlessHangulMacroAtOnceWithoutAnInputMethod) {
+    ASSERT_NO_FATAL_FAILURE(StartApp());
+    // No input method runs behind this display: the syllables are typed as their keys, without the Hangul key and
+    // without blocking the program, so the stop key is handled before the next syllable.
+    ASSERT_NO_FATAL_FAILURE(Tap(XK_F10));
+    ASSERT_TRUE(client->WaitFor([&] { return client->keys.size() > 40; })) << Output();
+    ASSERT_NO_FATAL_FAILURE(Tap(XK_F11));
+    const unsigned f11 = KeycodeOf(client->dpy(), XK_F11);
+    ASSERT_NO_FATAL_FAILURE(Tap(XK_F2));
+    ASSERT_TRUE(WaitForText()) << Output();
+
+    std::size_t stop = 0;
+    while (stop < client->keys.size() && client->keys[stop].keycode != f11) ++stop;
+    std::size_t typer = stop;
+    while (typer < client->keys.size() && client->keys[typer].sym != XK_Shift_L) ++typer; // the typer's "H"
+    std::size_t late = 0;
+    for (std::size_t i = stop; i < typer; ++i)
+        if (client->keys[i].press && client->keys[i].keycode != f11) ++late;
+    // A syllable being typed when the stop key arrived may finish; nothing after it.
+    EXPECT_LE(late, 4u) << Output();
+    EXPECT_EQ(Count(XK_Hangul, true), 0u) << "the Hangul key was pressed without an input method";
+    const std::string typed = client->Typed();
+    ASSERT_GE(typed.size(), kTyped.size());
+    EXPECT_EQ(typed.substr(typed.size() - kTyped.size()), kTyped) << Output();
     EXPECT_TRUE(NoKeyDown(client->dpy())) << KeysDown(client->dpy());
 }
 
