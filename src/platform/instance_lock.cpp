@@ -48,7 +48,12 @@ constexpr int kAttempts = 8;
 namespace {
 
 std::string Problem(const std::filesystem::path& path, const char* what, int error) {
-    return what + (" " + PathText(path)) + ": " + std::strerror(error);
+    std::string text = what;
+    text += ' ';
+    text += PathText(path);
+    text += ": ";
+    text += std::strerror(error);
+    return text;
 }
 
 long ReadPid(int fd) {
@@ -145,7 +150,13 @@ namespace {
 constexpr DWORD kLockOffsetHigh = 1; // offset 4 GiB
 
 std::string Problem(const std::filesystem::path& path, const char* what, DWORD error) {
-    return what + (" " + PathText(path)) + " (Windows error " + std::to_string(error) + ")";
+    std::string text = what;
+    text += ' ';
+    text += PathText(path);
+    text += " (Windows error ";
+    text += std::to_string(error);
+    text += ')';
+    return text;
 }
 
 long ReadPid(HANDLE file) {
