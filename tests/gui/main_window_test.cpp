@@ -8,8 +8,10 @@
 #include <fstream>
 #include <iterator>
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -17,6 +19,7 @@
 #include <QRadioButton>
 #include <QSystemTrayIcon>
 #include <QTest>
+#include <QTimer>
 
 #include "gui/mainwindow/library_names.h"
 #include "gui/mainwindow/main_window.h"
@@ -288,6 +291,7 @@ TEST_F(MainWindowTest, OpenWithoutChangesAsksNothingAndMakesTheNameRelative) {
     chosenFiles = {QDir::current().absoluteFilePath("other")}; // no extension: ".m" is added
     Click(*w, D::IdOpen);
     ASSERT_EQ(fileRequests.size(), 1u);
+    EXPECT_EQ(fileRequests[0].mode, FileDialogRequest::OpenOrNew);
     EXPECT_EQ(fileRequests[0].initialPath, "macro.m");
     EXPECT_EQ(fileRequests[0].filter, "Macro file (*.m)|*.m|All Files(*.*)|*.*||");
     EXPECT_EQ(settings.macroFileName, "other.m");
@@ -303,6 +307,25 @@ TEST_F(MainWindowTest, OpenWithoutChangesAsksNothingAndMakesTheNameRelative) {
     Click(*w, D::IdOpen);
     EXPECT_EQ(settings.macroFileName, "other.m");
     EXPECT_EQ(w->library().size(), 1u);
+}
+
+TEST(FileDialogTest, TheOpenDialogTakesTheNameOfALibraryThatDoesNotExistYet) {
+    const test::TestFolder folder;
+    const ScopedDialogHooks real({}); // the real dialog, driven below
+    FileDialogRequest request;
+    request.mode = FileDialogRequest::OpenOrNew;
+    request.initialPath = QStringLiteral("macro.m");
+    request.filter = QStringLiteral("Macro file (*.m)|*.m|All Files(*.*)|*.*||");
+    // A person types a new name and presses Open.
+    QTimer::singleShot(0, [] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        dialog->selectFile(QStringLiteral("brand-new.m"));
+        static_cast<QDialog*>(dialog)->accept(); // the Open button
+    });
+    const std::optional<QString> chosen = AskFileName(request);
+    ASSERT_TRUE(chosen);
+    EXPECT_TRUE(chosen->endsWith("/brand-new.m")) << chosen->toStdString();
 }
 
 TEST_F(MainWindowTest, OpenAfterChangesAsksToSaveFirst) {
