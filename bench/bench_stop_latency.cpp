@@ -229,7 +229,8 @@ int main(int argc, char** argv) {
             person.Key(start, true);
             person.Key(start, false);
             int typed = 0;
-            while (typed < 12) listener.Pump(Ms(50), [&](const RawListener::Seen& s) { typed += s.fromXTest && s.press; });
+            while (typed < 12)
+                listener.Pump(Ms(50), [&](const RawListener::Seen& s) { typed += s.fromXTest && s.press; });
             person.Key(stop, true);
             Time stopAt = 0, lastEvent = 0;
             // Until the stop key has been seen and nothing came from the macro for 300 ms.

@@ -22,7 +22,9 @@ namespace {
 
 std::atomic<bool> interrupted{false};
 
-extern "C" void OnInterrupt(int) { interrupted = true; }
+extern "C" void OnInterrupt(int) {
+    interrupted = true;
+}
 
 // Keys and buttons a person presses serve the macro's key waits; nothing else (no toggle key, no hotkeys).
 class KeyWaitInput final : public InputConsumer {

@@ -10,13 +10,17 @@ namespace quillet {
 
 namespace {
 
-std::unique_ptr<ImageTrigger> MakeImageTrigger([[maybe_unused]] Engine& engine, [[maybe_unused]] CAppIni& settings,
-                                               [[maybe_unused]] platform::Screen& screen,
-                                               [[maybe_unused]] RunView& view) {
+std::unique_ptr<ImageConditions> MakeImageConditions([[maybe_unused]] Engine& engine,
+                                                     [[maybe_unused]] CAppIni& settings,
+                                                     [[maybe_unused]] platform::Screen& screen,
+                                                     [[maybe_unused]] RunView& view, ImageTrigger*& trigger) {
 #ifdef QUILLET_IMAGE_CONDITIONS
-    return std::make_unique<ImageTrigger>(engine, settings, screen, view);
+    auto image = std::make_unique<ImageTrigger>(engine, settings, screen, view);
+    trigger = image.get();
+    return image;
 #else
-    return nullptr;
+    trigger = nullptr;
+    return std::make_unique<NoImageConditions>();
 #endif
 }
 
@@ -27,14 +31,8 @@ Session::Session(platform::Platform platform, CAppIni& settings, TimerCounter& c
     : platform_(platform), settings_(settings), loop_(loop), engine_(library_, settings, platform, seed),
       document_(library_, settings, engine_), status_(platform.io, platform.ime), router_(platform.io),
       engineTimer_(platform.clock, counter, [&loop](std::function<void()> fn) { loop.Post(std::move(fn)); }),
-      imageTrigger_(MakeImageTrigger(engine_, settings, platform.screen, *this)),
-      runMode_(engine_, settings, platform.io, platform.screen, platform.clock, engineTimer_,
-#ifdef QUILLET_IMAGE_CONDITIONS
-               *imageTrigger_,
-#else
-               noImages_,
-#endif
-               *this, *this) {
+      images_(MakeImageConditions(engine_, settings, platform.screen, *this, imageTrigger_)),
+      runMode_(engine_, settings, platform.io, platform.screen, platform.clock, engineTimer_, *images_, *this, *this) {
     engine_.lastTickTime = platform_.clock.NowMs();
     engineTimer_.SetOwner([this] { OnEngineTick(); });
 }

@@ -54,7 +54,7 @@ public:
     RunModeController& runMode() { return runMode_; }
     CMmtMacros& engineTimer() { return engineTimer_; }
     // The image conditions; null in builds without template matching.
-    ImageTrigger* imageTrigger() { return imageTrigger_.get(); }
+    ImageTrigger* imageTrigger() { return imageTrigger_; }
 
     // What run mode shows; null shows nothing. The view must outlive the session or be detached first.
     void SetView(RunView* view) { view_ = view; }
@@ -120,8 +120,8 @@ private:
     KeyMouseStatus status_;
     InputRouter router_;
     CMmtMacros engineTimer_;
-    std::unique_ptr<ImageTrigger> imageTrigger_;
-    NoImageConditions noImages_;
+    ImageTrigger* imageTrigger_ = nullptr;    // set while images_ is made; declared first so it is not reset after
+    std::unique_ptr<ImageConditions> images_; // the image trigger, or none without template matching
     RunModeController runMode_;
 
     std::shared_ptr<Inbox> inbox_ = std::make_shared<Inbox>();

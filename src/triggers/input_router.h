@@ -202,9 +202,7 @@ class ConditionCapture final : public InputConsumer {
 public:
     explicit ConditionCapture(ConditionInputConsumer& dialog) : dialog_(dialog) {}
     InputKinds kinds() const override { return InputKinds::Both; }
-    void OnInput(const InputEvent& e) override {
-        dialog_.OnConditionInputEvent(e.code, e.isPress, e.fromKeyboard);
-    }
+    void OnInput(const InputEvent& e) override { dialog_.OnConditionInputEvent(e.code, e.isPress, e.fromKeyboard); }
 
 private:
     ConditionInputConsumer& dialog_;

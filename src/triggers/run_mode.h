@@ -46,7 +46,6 @@ inline constexpr int32_t kMarkerHalf = 4;
 inline constexpr uint32_t kMarkerStartColor = 0x0000FF; // red
 inline constexpr uint32_t kMarkerStopColor = 0xFF0000;  // blue
 
-
 // The clock window rule on values of ClockValue: it wraps when startTime is not below stopTime (equal bounds: always
 // inside).
 bool InClockWindow(int32_t startTime, int32_t stopTime, int32_t v);

@@ -74,8 +74,9 @@ public:
 class SessionTest : public ::testing::Test {
 protected:
     SessionTest() {
-        dir = fs::temp_directory_path() / ("quillet-session-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                                           "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        dir = fs::temp_directory_path() /
+              ("quillet-session-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir);
         fs::create_directories(dir);
         settings.macroOptions = 0;
@@ -149,9 +150,9 @@ TEST_F(SessionTest, ADamagedFileIsReadAsFarAsItGoesAndWrittenOverOnlyWhenThePers
     EXPECT_NE(Bytes(Path("cut.m")), bytes);
     EXPECT_TRUE(session.document().protectedFile().empty());
     EXPECT_EQ(session.document().Save(ask, problem), LibraryDocument::SaveOutcome::Saved) << "asked only once";
-    EXPECT_THAT(ask.asked, ::testing::ElementsAre("overwrite " + Path("cut.m") + "?", "save?",
-                                                  "overwrite " + Path("cut.m") + "?",
-                                                  "overwrite " + Path("cut.m") + "?"));
+    EXPECT_THAT(ask.asked,
+                ::testing::ElementsAre("overwrite " + Path("cut.m") + "?", "save?", "overwrite " + Path("cut.m") + "?",
+                                       "overwrite " + Path("cut.m") + "?"));
 
     // A file that exists but cannot be read leaves an empty, protected library.
     fs::create_directories(Path("folder.m"));

@@ -567,9 +567,9 @@ void CQuilletDlg::DrawColorMarkers(const std::vector<platform::MarkerRect>& mark
 
 void CQuilletDlg::ShowImageResult(const std::string& title, const BgrImageView& image) {
     if (image.data == nullptr || image.width <= 0 || image.height <= 0) return;
-    const QImage picture = QImage(image.data, image.width, image.height, static_cast<qsizetype>(image.stride),
-                                  QImage::Format_BGR888)
-                               .copy();
+    const QImage picture =
+        QImage(image.data, image.width, image.height, static_cast<qsizetype>(image.stride), QImage::Format_BGR888)
+            .copy();
     QPointer<QLabel>& window = imageWindows_[title];
     if (!window) {
         // One window per title; a window the user closed is shown again at the next result.

@@ -76,8 +76,8 @@ public:
     };
 
     // The editing commands: disabled in run mode, enabled in edit mode.
-    static constexpr std::array<int, 9> kEditButtonIds = {IdRecord, IdAdd,    IdEdit, IdCopy,    IdDelete,
-                                                          IdOpen,   IdUp,     IdDown, IdSettings};
+    static constexpr std::array<int, 9> kEditButtonIds = {IdRecord, IdAdd, IdEdit, IdCopy,    IdDelete,
+                                                          IdOpen,   IdUp,  IdDown, IdSettings};
 
     // Initialises the window completely (position, tray icon, hidden tool windows, library from macroFileName, run
     // mode restored, input monitoring, window timers) without showing it; see ShowAtStart. The session must
