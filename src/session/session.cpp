@@ -32,7 +32,8 @@ Session::Session(platform::Platform platform, CAppIni& settings, TimerCounter& c
       document_(library_, settings, engine_), status_(platform.io, platform.ime), router_(platform.io),
       engineTimer_(platform.clock, counter, [&loop](std::function<void()> fn) { loop.Post(std::move(fn)); }),
       images_(MakeImageConditions(engine_, settings, platform.screen, *this, imageTrigger_)),
-      runMode_(engine_, settings, platform.io, platform.screen, platform.clock, engineTimer_, *images_, *this, *this) {
+      runMode_(engine_, settings, platform.io, platform.screen, platform.clock, engineTimer_, *images_, *this, *this),
+      timerCounter_(counter) {
     engine_.lastTickTime = platform_.clock.NowMs();
     engineTimer_.SetOwner([this] { OnEngineTick(); });
 }
@@ -51,6 +52,19 @@ std::optional<LibraryDocument::LoadReport> Session::OpenLibrary(const std::strin
     engine_.sequenceNumber = settings_.sequenceStart;
     settings_.macroFileName = cp949Name;
     return report;
+}
+
+EditorServices Session::editorServices() {
+    return EditorServices{library_,
+                          settings_,
+                          engine_,
+                          platform_.io,
+                          platform_.clock,
+                          timerCounter_,
+                          [this](std::function<void()> fn) { loop_.Post(std::move(fn)); },
+                          [this] { DrainInput(); },
+                          itemClipboard_,
+                          lastCapturePoint_};
 }
 
 // --- Running ----------------------------------------------------------------------------------------------------

@@ -18,6 +18,7 @@
 #include <string>
 
 #include "engine/engine.h"
+#include "editing/macro_editor.h"
 #include "engine/mm_timer.h"
 #include "model/macro.h"
 #include "model/settings.h"
@@ -55,6 +56,11 @@ public:
     CMmtMacros& engineTimer() { return engineTimer_; }
     // The image conditions; null in builds without template matching.
     ImageTrigger* imageTrigger() { return imageTrigger_; }
+
+    // What a macro editor opened now works with: the library, the settings, the engine for its test run, the item
+    // clipboard and the capture point shared by every editor of this run of the program.
+    EditorServices editorServices();
+    ItemClipboard& itemClipboard() { return itemClipboard_; }
 
     // What run mode shows; null shows nothing. The view must outlive the session or be detached first.
     void SetView(RunView* view) { view_ = view; }
@@ -124,6 +130,9 @@ private:
     std::unique_ptr<ImageConditions> images_; // the image trigger, or none without template matching
     RunModeController runMode_;
 
+    TimerCounter& timerCounter_;
+    ItemClipboard itemClipboard_;
+    Point lastCapturePoint_{0, 0};
     std::shared_ptr<Inbox> inbox_ = std::make_shared<Inbox>();
     bool runModeBegun_ = false;
     bool monitoring_ = false;
