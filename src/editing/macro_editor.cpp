@@ -36,8 +36,8 @@ MacroEditor::MacroEditor(Macro& working, int ownIndex, EditorServices services)
         // An empty name is the only sign of a new macro: it gets the defaults of one made here.
         isNew_ = true;
         working_.name = UniqueMacroName(s_.library, "Macro %d");
-        working_.startKey = 113; // F2
-        working_.stopKey = 114;  // F3
+        working_.startKey = 113;  // F2
+        working_.stopKey = 114;   // F3
         working_.flags = 0x10024; // repeat once, start and stop keys on
         working_.items.assign(1, MacroItem{});
     }
@@ -176,7 +176,7 @@ int32_t MacroEditor::RepeatCountFromText(std::string_view text) {
     if (text.empty()) return 0;
     int64_t value = 0;
     for (char c : text) {
-        if (c < '0' || c > '9') return 0; // not a number
+        if (c < '0' || c > '9') return 0;                                    // not a number
         value = std::min<int64_t>(value * 10 + (c - '0'), int64_t{1} << 40); // saturates long before overflow
     }
     if (negative) return 0;

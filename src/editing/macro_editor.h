@@ -54,7 +54,7 @@ struct EditorServices {
     platform::InputOutput& io;
     platform::Clock& clock;
     TimerCounter& timerCounter;
-    platform::Poster post;         // runs a closure on the session's thread (the test run's ticks)
+    platform::Poster post;            // runs a closure on the session's thread (the test run's ticks)
     std::function<void()> drainInput; // a person's input that has arrived, handled before each test tick
     ItemClipboard& clipboard;
     Point& lastCapturePoint; // the relative capture's previous position, (0, 0) at program start
@@ -65,8 +65,8 @@ enum EditorChange : uint32_t {
     ChangedRows = 0x1,      // rows (and with them the selection)
     ChangedSelection = 0x2, // only the selection
     ChangedSummary = 0x4,
-    ChangedFields = 0x8,    // the name and repeat count fields (undo, redo)
-    ChangedTesting = 0x10,  // a test run started or ended: the editing controls and the stop button
+    ChangedFields = 0x8,   // the name and repeat count fields (undo, redo)
+    ChangedTesting = 0x10, // a test run started or ended: the editing controls and the stop button
 };
 
 class MacroEditorView {
@@ -79,9 +79,9 @@ public:
 
 // The trail of the mouse items, in screen pixels.
 struct MouseTrail {
-    std::vector<platform::ScreenPoint> line;          // the polyline through every mouse item, in item order
-    std::vector<platform::ScreenRect> pressBoxes;     // filled boxes where an item presses or clicks a button
-    std::vector<platform::ScreenRect> selectedBoxes;  // hollow blue boxes (two per selected mouse item)
+    std::vector<platform::ScreenPoint> line;         // the polyline through every mouse item, in item order
+    std::vector<platform::ScreenRect> pressBoxes;    // filled boxes where an item presses or clicks a button
+    std::vector<platform::ScreenRect> selectedBoxes; // hollow blue boxes (two per selected mouse item)
     friend bool operator==(const MouseTrail&, const MouseTrail&) = default;
 };
 
