@@ -6,7 +6,8 @@
 # Groups:
 #   run          building and running quillet and quillet-cli: compiler, CMake, Qt 6 with its Korean texts,
 #                OpenCV, the X libraries, Xvfb (for machines without a display), a font with Hangul
-#   test         the tests: GoogleTest, a D-Bus daemon for the input-method test, xdotool
+#   test         the tests: GoogleTest, a D-Bus daemon for the input-method test, xdotool; the accessibility bus
+#                (at-spi2-core) and its Python client (python3-pyatspi) that drive the program's windows as a person
 #   bench        Google Benchmark, for bench/
 #   fuzz         clang with libFuzzer, for fuzz/
 #   cross        mingw-w64 and Wine: the Windows cross build and its check
@@ -21,7 +22,7 @@ group_packages() {
             libopencv-dev \
             libx11-dev libxtst-dev libxi-dev libxext-dev libxrandr-dev libdbus-1-dev xvfb x11-utils
         ;;
-    test) echo libgtest-dev libgmock-dev googletest dbus-daemon xdotool xterm ;;
+    test) echo libgtest-dev libgmock-dev googletest dbus-daemon xdotool xterm at-spi2-core python3-pyatspi ;;
     bench) echo libbenchmark-dev ;;
     fuzz) echo clang libclang-rt-14-dev ;;
     cross) echo g++-mingw-w64-x86-64-posix wine wine64 ;;

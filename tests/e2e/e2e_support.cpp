@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/inotify.h>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -39,7 +40,7 @@ TempDir::~TempDir() {
 }
 
 bool ChildProcess::Start(const std::vector<std::string>& argv, const fs::path& cwd, const std::vector<std::string>& env,
-                         const fs::path& log, std::string& error) {
+                         const fs::path& log, std::string& error, const fs::path& errLog) {
     if (argv.empty()) {
         error = "nothing to start";
         return false;
@@ -75,10 +76,20 @@ bool ChildProcess::Start(const std::vector<std::string>& argv, const fs::path& c
         error = "cannot create " + log.string();
         return false;
     }
+    const int errFd = errLog.empty() ? logFd : open(errLog.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (errFd < 0) {
+        close(logFd);
+        error = "cannot create " + errLog.string();
+        return false;
+    }
+    const auto closeLogs = [&] {
+        close(logFd);
+        if (errFd != logFd) close(errFd);
+    };
     const pid_t parent = getpid();
     const pid_t pid = fork();
     if (pid < 0) {
-        close(logFd);
+        closeLogs();
         error = "fork failed";
         return false;
     }
@@ -89,12 +100,12 @@ bool ChildProcess::Start(const std::vector<std::string>& argv, const fs::path& c
         const int null = open("/dev/null", O_RDONLY);
         if (null >= 0) dup2(null, STDIN_FILENO);
         dup2(logFd, STDOUT_FILENO);
-        dup2(logFd, STDERR_FILENO);
+        dup2(errFd, STDERR_FILENO);
         if (chdir(dir.c_str()) != 0) _exit(126);
         execve(argp[0], argp.data(), envp.data());
         _exit(127);
     }
-    close(logFd);
+    closeLogs();
     pid_ = pid;
     return true;
 }
@@ -277,6 +288,123 @@ bool WindowWatcher::Geometry(Window window, int& x, int& y, int& width, int& hei
     width = attrs.width;
     height = attrs.height;
     return true;
+}
+
+namespace {
+
+std::string ReadFile(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+#ifdef QUILLET_A11Y_DRIVER
+constexpr const char* kA11yDriver = QUILLET_A11Y_DRIVER;
+#else
+constexpr const char* kA11yDriver = "";
+#endif
+// Debian's interpreter, which has python3-pyatspi; a python3 earlier on PATH (pyenv, a virtual environment) lacks it.
+constexpr const char* kSystemPython = "/usr/bin/python3";
+
+} // namespace
+
+bool A11yBus::Start(const fs::path& folder, std::string& error) {
+    if (*kA11yDriver == '\0') {
+        error = "built without the accessibility driver (QUILLET_A11Y_DRIVER)";
+        return false;
+    }
+    folder_ = folder;
+    std::error_code ec;
+    fs::create_directories(folder_, ec);
+    if (ec) {
+        error = "cannot create " + folder_.string() + ": " + ec.message();
+        return false;
+    }
+    if (!bus_.Start({kSystemPython, kA11yDriver, "bus", folder_.string()}, folder_, DriverEnvironment(),
+                    folder_ / "bus.log", error))
+        return false;
+    // A cold start of the launcher, the bus and the registry on a loaded machine.
+    const Result ready = Run({"wait-bus"}, 60s);
+    if (!ready.ok) {
+        error = "the accessibility bus did not start: " + ready.error + "\n" + bus_.Log();
+        return false;
+    }
+    return true;
+}
+
+A11yBus::~A11yBus() {
+    if (!bus_.running()) return;
+    // The bus process ends what the buses started before it ends itself; killing it would orphan them.
+    bus_.Signal(SIGTERM);
+    if (!bus_.Wait(10s)) bus_.Kill();
+}
+
+std::vector<std::string> A11yBus::AppEnvironment() const {
+    return {"DBUS_SESSION_BUS_ADDRESS=unix:path=" + (folder_ / "bus").string(),
+            // Qt would otherwise wait for a screen reader to ask for its accessibility tree.
+            "QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1", "AT_SPI_BUS_ADDRESS"};
+}
+
+std::vector<std::string> A11yBus::DriverEnvironment() const {
+    // Without a display: libatspi would take the accessibility bus published on its root window first.
+    return {"DBUS_SESSION_BUS_ADDRESS=unix:path=" + (folder_ / "bus").string(),
+            "XDG_RUNTIME_DIR=" + (folder_ / "runtime").string(),
+            "DISPLAY",
+            "WAYLAND_DISPLAY",
+            "AT_SPI_BUS_ADDRESS",
+            "PYTHONPATH",
+            "PYTHONHOME"};
+}
+
+A11yBus::Result A11yBus::Run(const std::vector<std::string>& command, std::chrono::milliseconds timeout) {
+    Result result;
+    const std::string n = std::to_string(++calls_);
+    const fs::path out = folder_ / ("driver-" + n + ".out");
+    const fs::path err = folder_ / ("driver-" + n + ".err");
+    std::vector<std::string> argv = {kSystemPython, kA11yDriver, "--timeout",
+                                     std::to_string(static_cast<double>(timeout.count()) / 1000.0)};
+    argv.insert(argv.end(), command.begin(), command.end());
+    ChildProcess driver;
+    if (!driver.Start(argv, folder_, DriverEnvironment(), out, result.error, err)) return result;
+    // The driver keeps its own time limit; this one only covers starting Python and a hung bus.
+    const std::optional<int> status = driver.Wait(timeout + 30s);
+    result.output = ReadFile(out);
+    result.error = ReadFile(err);
+    if (!status) {
+        driver.Kill();
+        result.error += "the driver did not end";
+        return result;
+    }
+    result.ok = WIFEXITED(*status) && WEXITSTATUS(*status) == 0;
+    if (!result.ok && !(WIFEXITED(*status) && WEXITSTATUS(*status) == 1))
+        result.error += "the driver ended with " + ChildProcess::DescribeStatus(*status);
+    return result;
+}
+
+bool WaitForFolderChange(const fs::path& folder, const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    const int fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (fd < 0) return done();
+    // Watching starts before the first look, so that no change between the two is missed.
+    inotify_add_watch(fd, folder.c_str(), IN_CLOSE_WRITE | IN_MOVED_TO | IN_CREATE | IN_DELETE | IN_MODIFY);
+    bool ok = false;
+    for (;;) {
+        if (done()) {
+            ok = true;
+            break;
+        }
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) break;
+        pollfd p{fd, POLLIN, 0};
+        poll(&p, 1, static_cast<int>(left.count()));
+        char events[4096];
+        while (read(fd, events, sizeof events) > 0) {
+        }
+    }
+    close(fd);
+    return ok;
 }
 
 bool NoKeyDown(Display* dpy) {

@@ -33,13 +33,14 @@ private:
     std::filesystem::path path_;
 };
 
-// A program started in a folder with some environment variables replaced; stdout and stderr go to a log file.
-// The destructor kills a program that is still running.
+// A program started in a folder with some environment variables replaced; stdout and stderr go to a log file
+// (stderr to a file of its own when errLog is given). The destructor kills a program that is still running.
 class ChildProcess {
 public:
     // env entries are "NAME=value" (set) or "NAME" (removed). False with a message when fork or exec fails.
     bool Start(const std::vector<std::string>& argv, const std::filesystem::path& cwd,
-               const std::vector<std::string>& env, const std::filesystem::path& log, std::string& error);
+               const std::vector<std::string>& env, const std::filesystem::path& log, std::string& error,
+               const std::filesystem::path& errLog = {});
     ~ChildProcess();
 
     bool running() const { return pid_ > 0; }
@@ -86,6 +87,42 @@ private:
     Display* dpy_ = nullptr;
     long pingStamp_ = 0;
 };
+
+// The accessibility bus of one test, for driving a program's windows as a screen-reader user does: a private
+// session bus on which the accessibility bus and its registry start (tests/e2e/a11y_driver.py, under Debian's
+// /usr/bin/python3 with python3-pyatspi), all in a folder of the test's own. Nothing of the desktop session the
+// tests run in is used or seen: the display, the session bus and an accessibility bus named in the environment are
+// kept away from the program and from the driver.
+class A11yBus {
+public:
+    struct Result {
+        bool ok = false;    // the command did what it was asked to within its time limit
+        std::string output; // what it printed (rows, text)
+        std::string error;  // why not, and what the window held instead
+    };
+
+    // Starts the buses in `folder` (created) and waits until the registry answers. False with a message.
+    bool Start(const std::filesystem::path& folder, std::string& error);
+    // Ends the buses and everything they started, waiting up to a few seconds.
+    ~A11yBus();
+
+    // What a Qt program's environment needs to show its windows on this bus.
+    std::vector<std::string> AppEnvironment() const;
+    // One command of the driver, e.g. {"press", "Quillet V2.3", "저장"}; the driver waits up to `timeout` for the
+    // window and control. Every call has a log of its own in the folder.
+    Result Run(const std::vector<std::string>& command, std::chrono::milliseconds timeout = 10s);
+
+private:
+    std::vector<std::string> DriverEnvironment() const;
+    std::filesystem::path folder_;
+    ChildProcess bus_;
+    int calls_ = 0;
+};
+
+// Waits until `done` holds, looking again whenever something in `folder` changes (a file written, renamed over,
+// removed); false when the time ran out first. For files a program writes, such as a saved library.
+bool WaitForFolderChange(const std::filesystem::path& folder, const std::function<bool()>& done,
+                         std::chrono::milliseconds timeout);
 
 // True when no key of the display is down.
 bool NoKeyDown(Display* dpy);
