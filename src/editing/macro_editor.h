@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "engine/engine.h"
+#include "editing/item_dialogs.h"
 #include "engine/mm_timer.h"
 #include "model/macro.h"
 #include "model/settings.h"
@@ -58,6 +59,7 @@ struct EditorServices {
     std::function<void()> drainInput; // a person's input that has arrived, handled before each test tick
     ItemClipboard& clipboard;
     Point& lastCapturePoint; // the relative capture's previous position, (0, 0) at program start
+    ItemDialogMemory& itemMemory; // what the item dialogs remember from their last OK
 };
 
 // What changed, for the window.

@@ -64,7 +64,8 @@ EditorServices Session::editorServices() {
                           [this](std::function<void()> fn) { loop_.Post(std::move(fn)); },
                           [this] { DrainInput(); },
                           itemClipboard_,
-                          lastCapturePoint_};
+                          lastCapturePoint_,
+                          itemMemory_};
 }
 
 // --- Running ----------------------------------------------------------------------------------------------------

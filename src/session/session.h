@@ -61,6 +61,7 @@ public:
     // clipboard and the capture point shared by every editor of this run of the program.
     EditorServices editorServices();
     ItemClipboard& itemClipboard() { return itemClipboard_; }
+    ItemDialogMemory& itemMemory() { return itemMemory_; }
 
     // What run mode shows; null shows nothing. The view must outlive the session or be detached first.
     void SetView(RunView* view) { view_ = view; }
@@ -133,6 +134,7 @@ private:
     TimerCounter& timerCounter_;
     ItemClipboard itemClipboard_;
     Point lastCapturePoint_{0, 0};
+    ItemDialogMemory itemMemory_;
     std::shared_ptr<Inbox> inbox_ = std::make_shared<Inbox>();
     bool runModeBegun_ = false;
     bool monitoring_ = false;

@@ -52,7 +52,8 @@ protected:
                               [this](std::function<void()> fn) { posted.push_back(std::move(fn)); },
                               {},
                               clipboard,
-                              lastCapture};
+                              lastCapture,
+                              itemMemory};
     }
     // An editor on a macro with these items after the start item.
     MacroEditor& Open(std::vector<MacroItem> items, std::string name = "m", int ownIndex = 0) {
@@ -90,6 +91,7 @@ protected:
     std::vector<std::function<void()>> posted;
     ItemClipboard clipboard;
     Point lastCapture{0, 0};
+    ItemDialogMemory itemMemory;
     Macro working;
     RecordingView view;
     std::unique_ptr<MacroEditor> editor;
