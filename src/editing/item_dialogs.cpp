@@ -316,7 +316,9 @@ std::string DelayItemModel::PressCaption() const {
 }
 
 uint32_t DelayItemModel::SwatchColor() const {
-    const auto channel = [](const std::string& t) { return static_cast<uint32_t>(std::clamp(ReadSignedField(t), 0, 255)); };
+    const auto channel = [](const std::string& t) {
+        return static_cast<uint32_t>(std::clamp(ReadSignedField(t), 0, 255));
+    };
     return channel(red) | channel(green) << 8 | channel(blue) << 16;
 }
 
@@ -384,7 +386,8 @@ std::optional<std::string> DelayItemModel::Accept() {
         break;
     case Color: {
         const auto channel = [](const std::string& t) { return static_cast<uint32_t>(ReadUnsignedField(t, 255)); };
-        value = static_cast<int32_t>(channel(red) | channel(green) << 8 | channel(blue) << 16 | channel(tolerance) << 24);
+        value =
+            static_cast<int32_t>(channel(red) | channel(green) << 8 | channel(blue) << 16 | channel(tolerance) << 24);
         extra = PackPoint(std::clamp(ReadSignedField(posX), -32768, 32767),
                           std::clamp(ReadSignedField(posY), -32768, 32767));
         kindBits = DelayColor;

@@ -58,9 +58,9 @@ public:
     std::string Caption() const; // "키보드 이벤트 추가" / "키보드 이벤트 편집"
     bool isNew() const { return isNew_; }
 
-    int keyIndex = -1;    // the key list's selection (the key table's row), -1 none
-    int action = 0;       // kActionClick, kActionPress, kActionRelease, 0 none
-    bool hangul = false;  // "한글입력상태"
+    int keyIndex = -1;   // the key list's selection (the key table's row), -1 none
+    int action = 0;      // kActionClick, kActionPress, kActionRelease, 0 none
+    bool hangul = false; // "한글입력상태"
     bool hangulEnabled() const { return hangulEnabled_; }
 
     // A key a person pressed while the dialog is open (the 30 ms capture timer selects it in the list).
@@ -80,8 +80,8 @@ class MouseItemModel {
 public:
     enum Button { NoButton, Left, Right, Middle, X1, X2 };
     MouseItemModel(MacroItem& item, ItemDialogMemory& memory, const CAppIni& settings);
-    std::string Caption() const;       // "마우스 이벤트 추가" / "마우스 이벤트 편집"
-    std::string CaptureHint() const;   // "%s를 눌러 커서 위치를 획득합니다."
+    std::string Caption() const;         // "마우스 이벤트 추가" / "마우스 이벤트 편집"
+    std::string CaptureHint() const;     // "%s를 눌러 커서 위치를 획득합니다."
     std::string PositionCaption() const; // "절대위치:" or "상대위치:"
     bool isNew() const { return isNew_; }
 
@@ -114,8 +114,8 @@ class DelayItemModel {
 public:
     enum Kind { Time, Clock, Key, Color, NoKind };
     DelayItemModel(MacroItem& item, ItemDialogMemory& memory, const CAppIni& settings);
-    std::string Caption() const;     // "대기/시간지연 추가" / "대기/시간지연 편집"
-    std::string CaptureHint() const; // "%s를 눌러 화면 색과 마우스 위치를 캡쳐합니다."
+    std::string Caption() const;                    // "대기/시간지연 추가" / "대기/시간지연 편집"
+    std::string CaptureHint() const;                // "%s를 눌러 화면 색과 마우스 위치를 캡쳐합니다."
     static std::vector<std::string> RandomLevels(); // "+- 0%" ... "+- 100%"
     bool isNew() const { return isNew_; }
 
@@ -124,18 +124,18 @@ public:
     bool Enabled(Kind group) const { return kind == group; }
     bool modifierBoxesEnabled() const { return kind == Key && modifiersRequired; }
 
-    std::string seconds;   // 1006
-    int randomLevel = 0;   // 1049 position, -1 none
-    int hour = 0;          // 1016 position: 0 "--", p > 0 the number p - 1
-    int minute = 0;        // 1019
-    int second = 0;        // 1020
-    int keyIndex = -1;     // 1110
-    bool onPress = true;   // 1111: "누를 때" / "뗄 때"
+    std::string seconds;            // 1006
+    int randomLevel = 0;            // 1049 position, -1 none
+    int hour = 0;                   // 1016 position: 0 "--", p > 0 the number p - 1
+    int minute = 0;                 // 1019
+    int second = 0;                 // 1020
+    int keyIndex = -1;              // 1110
+    bool onPress = true;            // 1111: "누를 때" / "뗄 때"
     bool modifiersRequired = false; // 1123
     bool ctrl = false, alt = false, shift = false;
-    std::string red, green, blue; // 1115..1117
-    std::string posX, posY;       // 1118, 1119
-    std::string tolerance;        // 1120
+    std::string red, green, blue;     // 1115..1117
+    std::string posX, posY;           // 1118, 1119
+    std::string tolerance;            // 1120
     std::string PressCaption() const; // "누를 때" / "뗄 때"
     // The swatch's colour 0x00BBGGRR from the three fields, each clamped to 0..255.
     uint32_t SwatchColor() const;
@@ -160,10 +160,10 @@ public:
     StringItemModel(MacroItem& item, ItemDialogMemory& memory);
     std::string Caption() const; // "문자열 추가" / "문자열 편집"
     bool isNew() const { return isNew_; }
-    std::string text;            // CP949, line breaks CR LF
-    bool comment = false;        // 1014
-    bool random = false;         // 1011, enabled only while comment is clear
-    bool sequence = false;       // 1012
+    std::string text;      // CP949, line breaks CR LF
+    bool comment = false;  // 1014
+    bool random = false;   // 1011, enabled only while comment is clear
+    bool sequence = false; // 1012
     bool optionsEnabled() const { return !comment; }
     std::optional<std::string> Accept(); // "문자열이 비어 있습니다."
 
@@ -181,8 +181,8 @@ public:
     std::string Caption() const; // "매크로 호출 추가" / "매크로 호출 편집"
     bool isNew() const { return isNew_; }
     std::vector<std::string> Names() const;
-    int selection = -1;          // 1042
-    int mode = CallSequential;   // 1057, 1058, 1059
+    int selection = -1;        // 1042
+    int mode = CallSequential; // 1057, 1058, 1059
     // "호출할 매크로가 선택되지 않았습니다." / "자기 자신을 호출할 수 없습니다."
     std::optional<std::string> Accept();
 
