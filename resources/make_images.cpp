@@ -50,6 +50,71 @@ QImage Indicator(QColor fill) {
     return image;
 }
 
+// The condition dialog's four tab symbols side by side, 16 x 16 each: a key cap (hotkeys), a clock (time), a colour
+// drop (colours) and a framed landscape (image). Transparent where the tab shows its own background.
+QImage TabIcons() {
+    QImage image(64, 16, QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QColor ink(0x30, 0x30, 0x30);
+
+    // Key cap with a letter.
+    p.setPen(QPen(ink, 1));
+    p.setBrush(QColor(0xF2, 0xF2, 0xF2));
+    p.drawRoundedRect(QRectF(1.5, 2.5, 13, 11), 2, 2);
+    p.setBrush(QColor(0xD8, 0xD8, 0xD8));
+    p.drawRoundedRect(QRectF(3.5, 3.5, 9, 7), 1.5, 1.5);
+    p.setPen(QPen(ink, 1.4));
+    p.drawLine(QPointF(6.5, 9), QPointF(8, 5));
+    p.drawLine(QPointF(8, 5), QPointF(9.5, 9));
+    p.drawLine(QPointF(7, 7.8), QPointF(9, 7.8));
+
+    // Clock face with hands.
+    p.translate(16, 0);
+    p.setPen(QPen(ink, 1.2));
+    p.setBrush(Qt::white);
+    p.drawEllipse(QRectF(1.5, 1.5, 13, 13));
+    p.setPen(QPen(ink, 1.4, Qt::SolidLine, Qt::RoundCap));
+    p.drawLine(QPointF(8, 8), QPointF(8, 4));
+    p.drawLine(QPointF(8, 8), QPointF(11, 9.5));
+
+    // Colour drop.
+    p.translate(16, 0);
+    QPainterPath drop;
+    drop.moveTo(8, 1.5);
+    drop.cubicTo(11, 6, 13.5, 8, 13.5, 10.5);
+    drop.cubicTo(13.5, 13.5, 11, 14.8, 8, 14.8);
+    drop.cubicTo(5, 14.8, 2.5, 13.5, 2.5, 10.5);
+    drop.cubicTo(2.5, 8, 5, 6, 8, 1.5);
+    QLinearGradient colours(2, 0, 14, 0);
+    colours.setColorAt(0.0, QColor(0xE0, 0x30, 0x30));
+    colours.setColorAt(0.5, QColor(0x30, 0xB0, 0x30));
+    colours.setColorAt(1.0, QColor(0x30, 0x50, 0xE0));
+    p.setPen(QPen(ink, 1));
+    p.setBrush(colours);
+    p.drawPath(drop);
+
+    // Framed picture: sky, sun and a hill.
+    p.translate(16, 0);
+    p.setPen(QPen(ink, 1));
+    p.setBrush(QColor(0xA8, 0xD8, 0xF8));
+    p.drawRect(QRectF(1.5, 2.5, 13, 11));
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(0xF8, 0xC8, 0x20));
+    p.drawEllipse(QRectF(9, 4, 3.5, 3.5));
+    p.setBrush(QColor(0x30, 0x90, 0x40));
+    QPainterPath hill;
+    hill.moveTo(2, 13);
+    hill.lineTo(6.5, 7.5);
+    hill.lineTo(10, 11);
+    hill.lineTo(11.5, 9.5);
+    hill.lineTo(14, 13);
+    hill.closeSubpath();
+    p.drawPath(hill);
+    return image;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -64,5 +129,6 @@ int main(int argc, char** argv) {
     }
     ok &= Indicator(QColor(0x1E, 0x5A, 0x1E)).save(dir + QStringLiteral("/bitmaps/143.png"));
     ok &= Indicator(QColor(0x3C, 0xF0, 0x3C)).save(dir + QStringLiteral("/bitmaps/144.png"));
+    ok &= TabIcons().save(dir + QStringLiteral("/bitmaps/135.png"));
     return ok ? 0 : 1;
 }
