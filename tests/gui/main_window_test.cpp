@@ -185,8 +185,8 @@ TEST_F(MainWindowTest, StartsInEditModeWithTheLibraryAndEveryControl) {
     EXPECT_FALSE(C(*w, D::IdRunList)->isVisible());
     for (int id : {D::IdCopy, D::IdDelete, D::IdUp, D::IdDown, D::IdOpen, D::IdSave, D::IdExit, D::IdInputStatus})
         EXPECT_TRUE(C(*w, id)->isEnabled()) << id;
-    for (int id : {D::IdRunStatus, D::IdRecord, D::IdAdd, D::IdEdit, D::IdSettings})
-        EXPECT_FALSE(C(*w, id)->isEnabled()) << id;
+    for (int id : {D::IdAdd, D::IdEdit}) EXPECT_TRUE(C(*w, id)->isEnabled()) << id;
+    for (int id : {D::IdRunStatus, D::IdRecord, D::IdSettings}) EXPECT_FALSE(C(*w, id)->isEnabled()) << id;
 
     // Hidden tool windows, input watched, the four window timers.
     EXPECT_FALSE(w->macroDebugWindow()->isVisible());
@@ -508,7 +508,8 @@ TEST_F(MainWindowTest, RunAndEditModeSwitchButtonsAndLists) {
     EXPECT_FALSE(runList->isVisible());
     EXPECT_EQ(settings.macroOptions & OptionRunModeOn, 0);
     // Edit mode enables the edit buttons again, except those whose dialogs are still to come.
-    for (int id : {D::IdCopy, D::IdDelete, D::IdUp, D::IdDown, D::IdOpen}) EXPECT_TRUE(C(*w, id)->isEnabled()) << id;
+    for (int id : {D::IdCopy, D::IdDelete, D::IdUp, D::IdDown, D::IdOpen, D::IdAdd, D::IdEdit})
+        EXPECT_TRUE(C(*w, id)->isEnabled()) << id;
     for (int id : D::kPendingDialogButtons) EXPECT_FALSE(C(*w, id)->isEnabled()) << id;
     EXPECT_FALSE(C(*w, D::IdRunStatus)->isEnabled());
 }

@@ -20,6 +20,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "gui/editors/macro_edit.h"
 #include "gui/mainwindow/library_names.h"
 #include "gui/mainwindow/marker_overlay.h"
 #include "gui/message_box.h"
@@ -122,13 +123,16 @@ void CQuilletDlg::BuildControls() {
     editRadio_ = SetControlId(new QRadioButton(Utf8("실행 중단과 편집"), this), IdEditRadio);
     fileName_ = SetControlId(new QLineEdit(this), IdFileName);
     fileName_->setReadOnly(true);
+    fileName_->setAccessibleName(Utf8("매크로 파일"));
     QPushButton* open = button(IdOpen, "...");
     open->setMaximumWidth(32);
     QPushButton* save = button(IdSave, "저장");
 
     editList_ = SetControlId(new QListWidget(this), IdEditList);
     editList_->setSelectionMode(QAbstractItemView::SingleSelection);
+    editList_->setAccessibleName(Utf8("매크로 목록"));
     runList_ = SetControlId(new QListWidget(this), IdRunList);
+    runList_->setAccessibleName(Utf8("실행 가능한 매크로 목록"));
     runList_->setSelectionMode(QAbstractItemView::MultiSelection);
     runList_->setFocusPolicy(Qt::NoFocus);
     runList_->hide();
@@ -211,6 +215,9 @@ void CQuilletDlg::ConnectCommands() {
     };
     on(IdOpen, &CQuilletDlg::OnOpen);
     on(IdSave, &CQuilletDlg::OnSave);
+    on(IdAdd, &CQuilletDlg::OnAdd);
+    on(IdEdit, &CQuilletDlg::OnEdit);
+    connect(editList_, &QListWidget::itemDoubleClicked, this, [this] { OnEdit(); });
     on(IdExit, &CQuilletDlg::OnExit);
     on(IdCopy, &CQuilletDlg::OnCopy);
     on(IdDelete, &CQuilletDlg::OnDelete);
@@ -396,6 +403,31 @@ void CQuilletDlg::OnSave() {
     // A failed save keeps the modified flag: the changes are not on disk.
     if (session_.document().Save(*this, problem) == LibraryDocument::SaveOutcome::Failed)
         ReportSaveFailure(settings_.macroFileName, problem);
+}
+
+void CQuilletDlg::OnAdd() {
+    if (!session_.document().Editable()) return; // the library never changes while macros run
+    // A macro without a name: the editor gives it the defaults and the first free name of a new one.
+    Macro macro;
+    CDialogMacroEdit editor(session_, macro, static_cast<int>(session_.library().size()), this);
+    if (editor.exec() == QDialog::Accepted && session_.document().Append(std::move(macro))) {
+        editList_->addItem(FromCp949(session_.library().back().name));
+        SelectEditLine(editList_->count() - 1);
+    }
+    UpdateCount();
+}
+
+void CQuilletDlg::OnEdit() {
+    const int sel = SelectedEditIndex();
+    if (sel < 0 || !session_.document().Editable()) return;
+    // The editor works on a copy: Cancel leaves the library as it was.
+    Macro copy = session_.library()[static_cast<std::size_t>(sel)];
+    CDialogMacroEdit editor(session_, copy, sel, this);
+    if (editor.exec() != QDialog::Accepted) return;
+    const QString name = FromCp949(copy.name);
+    if (!session_.document().Replace(sel, std::move(copy))) return;
+    editList_->item(sel)->setText(name);
+    SelectEditLine(sel);
 }
 
 void CQuilletDlg::OnExit() {
