@@ -108,6 +108,7 @@ void CDialogDelay::BuildControls() {
     tolerance_ = Edit(this, IdTolerance, Utf8("R, G, B 허용 편차:"));
     tolerance_->setText(FromCp949(model_.tolerance));
     captureHint_ = SetControlId(new QLabel(FromCp949(model_.CaptureHint()), this), IdCaptureHint);
+    captureHint_->setAccessibleName(FromCp949(model_.CaptureHint()));
     ShowColorFields();
 
     switch (model_.kind) {

@@ -143,6 +143,7 @@ CDialogMouse::~CDialogMouse() {
 
 void CDialogMouse::BuildControls() {
     auto* hint = SetControlId(new QLabel(FromCp949(model_.CaptureHint()), this), IdCaptureHint);
+    hint->setAccessibleName(hint->text());
 
     const QString live = Utf8("현재 커서 위치:");
     liveX_ = Edit(this, IdLiveX, live + QStringLiteral(" X"));
