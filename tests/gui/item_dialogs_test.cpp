@@ -3,6 +3,7 @@
 // delivered through the session's router. The rules themselves are tested headless with the item dialog models.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <set>
 
 #include <QAbstractButton>
@@ -18,11 +19,13 @@
 #include "engine/input_synth.h"
 #include "gui/editors/delay_dialog.h"
 #include "gui/editors/key_mouse_dialogs.h"
+#include "gui/editors/macro_edit.h"
 #include "gui/editors/small_item_dialogs.h"
 #include "gui/mainwindow/qt_event_loop.h"
 #include "gui/message_box.h"
 #include "gui/text.h"
 #include "gui/widgets/edit_ex.h"
+#include "gui/widgets/list_box_ex.h"
 #include "model/cp949.h"
 #include "model/key_table.h"
 #include "platform/fake/fake_platform.h"
@@ -501,6 +504,100 @@ TEST_F(ItemDialogsTest, CallSectionAndLoopDialogsRefuseWhatTheirModelsRefuse) {
         edit.accept();
         EXPECT_EQ(asking, MakeLoopItem(LoopOutputX, 1, 0, 3));
     }
+}
+
+// The macro editor's buttons open the dialog of each item type, modally over it, and take the item back on OK only.
+TEST_F(ItemDialogsTest, TheMacroEditorAddsAndEditsItemsThroughTheirDialogs) {
+    using E = CDialogMacroEdit;
+    constexpr uint8_t VK_F10 = 0x79;
+    settings.keyMousePosCapture = VK_F10;
+    session.library() = {MakeNewMacro("zero"), MakeNewMacro("own")};
+    Macro working = session.library()[1];
+    E editor(session, working, 1);
+    Show(editor);
+    const auto& items = editor.model().macro().items;
+    for (int id : {E::IdAddKey, E::IdAddMouse, E::IdAddDelay, E::IdAddString, E::IdAddCall, E::IdAddExclusive,
+                   E::IdAddLoop, E::IdEditItem})
+        EXPECT_TRUE(Enabled(editor, id)) << id;
+
+    // act runs in the dialog the next command opens, and must close it.
+    const auto inNextDialog = [](const char* id, std::function<void(QDialog&)> act) {
+        QTimer::singleShot(0, [id, act] {
+            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            ASSERT_NE(dialog, nullptr) << "no dialog open";
+            EXPECT_EQ(dialog->objectName(), id);
+            act(*dialog);
+            if (dialog->isVisible()) {
+                ADD_FAILURE() << "the dialog was left open";
+                dialog->reject();
+            }
+        });
+    };
+
+    inNextDialog("129", [](QDialog& d) {
+        C<QComboBox>(d, CDialogKeyboard::IdKey)->setCurrentIndex(KeyIndexOf(VK_A));
+        Click(d, CDialogKeyboard::IdOk);
+    });
+    Click(editor, E::IdAddKey);
+    ASSERT_EQ(items.size(), 2u);
+    EXPECT_EQ(items[1], MakeKeyItem(VK_A, ActionPress | ActionRelease));
+    EXPECT_EQ(editor.focusWidget(), editor.itemList());
+    EXPECT_EQ(C<QLabel>(editor, E::IdSummary)->text().left(12), "1개 항목이 기록됨 (");
+
+    // While the mouse dialog runs, the capture key fills its position: relative captures give the movement.
+    inNextDialog("131", [this](QDialog& d) {
+        Click(d, CDialogMouse::IdAbsolute);
+        MoveMouse(100, 100);
+        Key(VK_F10, true);
+        EXPECT_EQ(Field(d, CDialogMouse::IdX), "100");
+        MoveMouse(130, 90);
+        Key(VK_F10, true);
+        EXPECT_EQ(Field(d, CDialogMouse::IdX), "30");
+        EXPECT_EQ(Field(d, CDialogMouse::IdY), "-10");
+        Click(d, CDialogMouse::IdOk);
+    });
+    Click(editor, E::IdAddMouse);
+    ASSERT_EQ(items.size(), 3u);
+    EXPECT_EQ(items[2], MakeMouseItem(30, -10, MouseMove));
+    // Afterwards the capture key adds an item again.
+    Key(VK_F10, true);
+    EXPECT_EQ(items.size(), 4u);
+
+    // The call dialog knows which macro is being edited.
+    inNextDialog("135", [this](QDialog& d) {
+        C<QComboBox>(d, CDialogMacro::IdMacro)->setCurrentIndex(1);
+        Click(d, CDialogMacro::IdOk);
+        EXPECT_EQ(messages.back(), "자기 자신을 호출할 수 없습니다.");
+        Click(d, CDialogMacro::IdCancel);
+    });
+    Click(editor, E::IdAddCall);
+    EXPECT_EQ(items.size(), 4u);
+    const std::pair<int, const char*> others[] = {
+        {E::IdAddDelay, "130"}, {E::IdAddString, "134"}, {E::IdAddExclusive, "137"}, {E::IdAddLoop, "138"}};
+    for (const auto& [button, dialog] : others) {
+        inNextDialog(dialog, [](QDialog& d) { d.reject(); });
+        Click(editor, button);
+    }
+    EXPECT_EQ(items.size(), 4u);
+
+    // Edit opens the lowest selected row's dialog on a copy: Cancel keeps the item, OK replaces it.
+    editor.itemList()->setCurrentRow(1);
+    inNextDialog("129", [](QDialog& d) {
+        EXPECT_EQ(d.windowTitle(), "키보드 이벤트 편집");
+        C<QComboBox>(d, CDialogKeyboard::IdKey)->setCurrentIndex(KeyIndexOf(VK_F9));
+        Click(d, CDialogKeyboard::IdCancel);
+    });
+    Click(editor, E::IdEditItem);
+    EXPECT_EQ(items[1], MakeKeyItem(VK_A, ActionPress | ActionRelease));
+    inNextDialog("131", [](QDialog& d) {
+        EXPECT_EQ(d.windowTitle(), "마우스 이벤트 편집");
+        Type(d, CDialogMouse::IdX, "5");
+        Click(d, CDialogMouse::IdOk);
+    });
+    editor.itemList()->setCurrentRow(2); // the double-click's first press
+    emit editor.itemList()->itemDoubleClicked(editor.itemList()->item(2));
+    EXPECT_EQ(items[2], MakeMouseItem(5, -10, MouseMove));
+    EXPECT_EQ(editor.model().SelectedRows(), std::vector<int>{2});
 }
 
 } // namespace

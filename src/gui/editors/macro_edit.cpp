@@ -19,6 +19,9 @@
 #include <QVBoxLayout>
 
 #include "gui/editors/clipboard_text.h"
+#include "gui/editors/delay_dialog.h"
+#include "gui/editors/key_mouse_dialogs.h"
+#include "gui/editors/small_item_dialogs.h"
 #include "gui/editors/trail_overlay.h"
 #include "gui/message_box.h"
 #include "gui/text.h"
@@ -457,12 +460,46 @@ void CDialogMacroEdit::OnEditItem() {
 }
 
 bool CDialogMacroEdit::RunItemDialog(int itemType, MacroItem& item) {
-    // The keyboard, mouse, delay/wait, string, call, exclusive-section and loop dialogs are opened here, modally,
-    // once they exist (the mouse dialog registered with model_->SetMouseItemTarget while it runs, the call dialog
-    // given model_->ownIndex()). Until then nothing opens and their buttons stay disabled (kPendingDialogButtons).
-    (void)itemType;
-    (void)item;
-    return false;
+    // Each dialog opens modally over the editor and takes its share of live input while it runs.
+    ItemDialogMemory& memory = session_.itemMemory();
+    const CAppIni& settings = session_.settings();
+    const auto run = [](QDialog& dialog) { return dialog.exec() == QDialog::Accepted; };
+    switch (itemType) {
+    case ItemKey: {
+        CDialogKeyboard dialog(item, memory, settings, session_, this);
+        return run(dialog);
+    }
+    case ItemMouse: {
+        // The capture key writes into the open mouse dialog instead of adding an item.
+        CDialogMouse dialog(item, memory, settings, session_, this);
+        model_->SetMouseItemTarget(&dialog);
+        const bool ok = run(dialog);
+        model_->SetMouseItemTarget(nullptr);
+        return ok;
+    }
+    case ItemDelay: {
+        CDialogDelay dialog(item, memory, settings, session_, this);
+        return run(dialog);
+    }
+    case ItemString: {
+        CDialogString dialog(item, memory, this);
+        return run(dialog);
+    }
+    case ItemCall: {
+        CDialogMacro dialog(item, memory, session_.library(), model_->ownIndex(), this);
+        return run(dialog);
+    }
+    case ItemExclusive: {
+        CDialogCS dialog(item, memory, this);
+        return run(dialog);
+    }
+    case ItemLoop: {
+        CDialogLoop dialog(item, memory, this);
+        return run(dialog);
+    }
+    default:
+        return false;
+    }
 }
 
 void CDialogMacroEdit::OnCondition() {

@@ -67,9 +67,8 @@ public:
         IdName,      IdCondition, IdAddKey, IdAddMouse,   IdAddDelay,    IdAddString, IdAddCall, IdAddExclusive,
         IdAddLoop,   IdEditItem,  IdDelete, IdUp,         IdDown,        IdRepeat,    IdOk,      IdCancel,
         IdTestStart, IdTestStop,  IdTrail,  IdEraseTrail, IdTestHotkeys, IdBlueBoxes};
-    // Buttons whose dialogs do not exist yet: present, and always disabled (see RunItemDialog).
-    static constexpr std::array<int, 9> kPendingDialogButtons = {
-        IdCondition, IdAddKey, IdAddMouse, IdAddDelay, IdAddString, IdAddCall, IdAddExclusive, IdAddLoop, IdEditItem};
+    // Buttons whose dialogs do not exist yet: present, and always disabled.
+    static constexpr std::array<int, 1> kPendingDialogButtons = {IdCondition};
     // The name field holds at most this many CP949 bytes.
     static constexpr std::size_t kNameBytes = 254;
 
@@ -121,10 +120,11 @@ private:
     void Undo();
     void Redo();
 
-    // --- The item and condition dialogs: opened here once they exist ---
+    // --- The item dialogs (modal, over the editor) and the condition dialog ---
     void OnAddItem(int itemType);
     void OnEditItem(); // 1010, and a double-click on the list
-    // Runs the dialog of that item type on item; true when the person confirmed it (item then holds the result).
+    // Runs the dialog of that item type on item (a blank one to add, a copy to edit); true when the person confirmed
+    // it (item then holds the result). The mouse dialog is the capture key's target while it runs.
     bool RunItemDialog(int itemType, MacroItem& item);
     void OnCondition(); // 1099
 
