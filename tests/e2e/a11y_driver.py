@@ -13,8 +13,12 @@ until the time limit:
   a11y_driver.py wait-window TITLE              until a window with that title is shown
   a11y_driver.py wait-gone TITLE                until no window with that title is shown
   a11y_driver.py press TITLE NAME               presses a button (it must be shown and enabled)
+  a11y_driver.py wait-enabled TITLE NAME        until the shown control is enabled
+  a11y_driver.py wait-disabled TITLE NAME       until the shown control is disabled
+  a11y_driver.py focus TITLE NAME               gives a control the keyboard focus within its window
   a11y_driver.py set-text TITLE NAME TEXT       replaces the text of an editable field
   a11y_driver.py get-text TITLE NAME            prints the text of a field or label
+  a11y_driver.py wait-text TITLE NAME TEXT      until the field or label holds exactly that text
   a11y_driver.py items TITLE [LIST]             prints the rows of the shown list (of that name), one a line
   a11y_driver.py wait-item TITLE ROW [LIST]     until the shown list (of that name) has a row with that text
   a11y_driver.py select TITLE ROW [LIST]        selects the row with that text in the shown list (of that name)
@@ -111,7 +115,7 @@ def wait_bus(deadline):
             session = Gio.DBusConnection.new_for_address_sync(address, flags, None, None)
             # Asking for the address starts the launcher.
             reply = session.call_sync("org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress", None,
-                                      GLib.VariantType("(s)"), Gio.DBusCallFlags.NONE, 2000, None)
+                                      GLib.VariantType("(s)"), Gio.DBusCallFlags.NONE, 10000, None)
             a11y = Gio.DBusConnection.new_for_address_sync(reply.unpack()[0], flags, None, None)
             a11y.call_sync("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
                            "StartServiceByName", GLib.Variant("(su)", ("org.a11y.atspi.Registry", 0)),
@@ -214,20 +218,26 @@ def retry(deadline, attempt):
         time.sleep(POLL)
 
 
+def named(pyatspi, title, name, what):
+    """One look: the shown controls of that name in the window (a field and its label may share one)."""
+    win = find_window(pyatspi, title)
+    if win is None:
+        raise Failure("no window %r" % title)
+    matches = [c for c in descendants(win) if c.name == name and showing(pyatspi, c)]
+    if not matches:
+        raise Failure("no %s %r in window %r" % (what, name, title))
+    return matches
+
+
 def control(pyatspi, title, name, wanted, deadline, what):
-    """The shown control of that name in the window that offers the interface `wanted`."""
+    """Waits for the shown control of that name in the window that offers the interface `wanted`."""
 
     def attempt():
-        win = find_window(pyatspi, title)
-        if win is None:
-            raise Failure("no window %r" % title)
-        matches = [c for c in descendants(win) if c.name == name and showing(pyatspi, c)]
-        if not matches:
-            raise Failure("no %s %r in window %r" % (what, name, title))
-        usable = [c for c in matches if wanted in interfaces(pyatspi, c)]
-        if not usable:
-            raise Failure("%s cannot be used as %s" % (", ".join(describe(pyatspi, c) for c in matches), what))
-        return usable[0]
+        matches = named(pyatspi, title, name, what)
+        for c in matches:
+            if wanted in interfaces(pyatspi, c):
+                return c
+        raise Failure("%s cannot be used as %s" % (", ".join(describe(pyatspi, c) for c in matches), what))
 
     found = retry(deadline, attempt)
     if isinstance(found, Failure) or found is None:
@@ -262,19 +272,38 @@ def rows(lst):
 # --- Commands ---------------------------------------------------------------------------------------------------
 
 
-def press(pyatspi, title, name, deadline):
+def act(pyatspi, title, name, actions, deadline, what):
+    """Waits until the shown control of that name is enabled, then does the first of `actions` it offers."""
+
     def attempt():
-        button = control(pyatspi, title, name, "Action", deadline, "button")
-        if not button.getState().contains(pyatspi.STATE_SENSITIVE):
-            raise Failure("%s is disabled" % describe(pyatspi, button))
-        action = button.queryAction()
-        names = [action.getName(i) for i in range(action.nActions)]
-        for wanted in ("Press", "press", "click"):
-            if wanted in names:
-                if not action.doAction(names.index(wanted)):
-                    raise Failure("%s refused %r" % (describe(pyatspi, button), wanted))
-                return True
-        raise Failure("%s offers no press action, only %s" % (describe(pyatspi, button), names))
+        matches = [c for c in named(pyatspi, title, name, what) if "Action" in interfaces(pyatspi, c)]
+        offered = []
+        for c in matches:
+            action = c.queryAction()
+            names = [action.getName(i) for i in range(action.nActions)]
+            offered += names
+            for wanted in actions:
+                if wanted in names and c.getState().contains(pyatspi.STATE_SENSITIVE):
+                    if not action.doAction(names.index(wanted)):
+                        raise Failure("%s refused %r" % (describe(pyatspi, c), wanted))
+                    return True
+        # A disabled Qt control offers no actions at all.
+        disabled = [c for c in matches if not c.getState().contains(pyatspi.STATE_SENSITIVE)]
+        if disabled:
+            raise Failure("%s is disabled" % describe(pyatspi, disabled[0]))
+        raise Failure("%r in window %r offers none of %s, only %s" % (name, title, list(actions), offered))
+
+    done = retry(deadline, attempt)
+    if done is not True:
+        fail(str(done), what_is_there(pyatspi, title))
+
+
+def wait_enabled(pyatspi, title, name, enabled, deadline):
+    def attempt():
+        matches = named(pyatspi, title, name, "control")
+        if any(c.getState().contains(pyatspi.STATE_SENSITIVE) == enabled for c in matches):
+            return True
+        raise Failure("%s is %s" % (describe(pyatspi, matches[0]), "disabled" if enabled else "enabled"))
 
     done = retry(deadline, attempt)
     if done is not True:
@@ -290,16 +319,22 @@ def set_text(pyatspi, title, name, text, deadline):
         fail("%s holds %r after setting %r" % (describe(pyatspi, field), now, text))
 
 
-def get_text(pyatspi, title, name, deadline):
+def get_text(pyatspi, title, name, deadline, wanted=None):
     def attempt():
         win = find_window(pyatspi, title)
         if win is None:
             raise Failure("no window %r" % title)
-        for c in descendants(win):
-            if c.name == name and showing(pyatspi, c):
-                if "Text" in interfaces(pyatspi, c):
-                    return c.queryText().getText(0, -1)
-                raise Failure("%s has no text" % describe(pyatspi, c))
+        matches = [c for c in descendants(win) if c.name == name and showing(pyatspi, c)]
+        # A field and the label in front of it share the name: the field it is.
+        matches.sort(key=lambda c: "EditableText" not in interfaces(pyatspi, c))
+        for c in matches:
+            if "Text" in interfaces(pyatspi, c):
+                text = c.queryText().getText(0, -1)
+                if wanted is not None and text != wanted:
+                    raise Failure("%s holds %r, not %r" % (describe(pyatspi, c), text, wanted))
+                return text
+        if matches:
+            raise Failure("%s has no text" % describe(pyatspi, matches[0]))
         raise Failure("no field %r in window %r" % (name, title))
 
     text = retry(deadline, attempt)
@@ -359,8 +394,8 @@ def main(argv):
         else:
             args.append(argv[i])
             i += 1
-    usage = {"bus": (1, 1), "wait-bus": (0, 0), "wait-window": (1, 1), "wait-gone": (1, 1), "press": (2, 2),
-             "set-text": (3, 3), "get-text": (2, 2), "items": (1, 2), "wait-item": (2, 3), "select": (2, 3), "dump": (0, 1)}
+    usage = {"bus": (1, 1), "wait-bus": (0, 0), "wait-window": (1, 1), "wait-gone": (1, 1), "press": (2, 2), "focus": (2, 2), "wait-enabled": (2, 2), "wait-disabled": (2, 2),
+             "set-text": (3, 3), "get-text": (2, 2), "wait-text": (3, 3), "items": (1, 2), "wait-item": (2, 3), "select": (2, 3), "dump": (0, 1)}
     if not args or args[0] not in usage or not usage[args[0]][0] <= len(args) - 1 <= usage[args[0]][1]:
         sys.stderr.write(__doc__)
         return 2
@@ -378,7 +413,11 @@ def main(argv):
         elif command == "wait-gone":
             wait_window(pyatspi, rest[0], deadline, gone=True)
         elif command == "press":
-            press(pyatspi, rest[0], rest[1], deadline)
+            act(pyatspi, rest[0], rest[1], ("Press", "press", "click"), deadline, "button")
+        elif command in ("wait-enabled", "wait-disabled"):
+            wait_enabled(pyatspi, rest[0], rest[1], command == "wait-enabled", deadline)
+        elif command == "focus":
+            act(pyatspi, rest[0], rest[1], ("SetFocus",), deadline, "control")
         elif command == "set-text":
             set_text(pyatspi, rest[0], rest[1], rest[2], deadline)
         elif command == "get-text":
@@ -386,6 +425,8 @@ def main(argv):
         elif command == "items":
             for r in rows(shown_list(pyatspi, rest[0], rest[1] if len(rest) > 1 else None, deadline)):
                 print(r.name)
+        elif command == "wait-text":
+            get_text(pyatspi, rest[0], rest[1], deadline, wanted=rest[2])
         elif command == "wait-item":
             wait_item(pyatspi, rest[0], rest[1], rest[2] if len(rest) > 2 else None, deadline)
         elif command == "select":

@@ -10,6 +10,8 @@
 #include <memory>
 
 #include "e2e_support.h"
+#include "model/cp949.h"
+#include "model/item_text.h"
 #include "model/library_file.h"
 #include "model/settings.h"
 
@@ -26,10 +28,17 @@ using platform::x11::test::XDisplayName;
 
 namespace fs = std::filesystem;
 
-constexpr int VK_RETURN = 0x0D, VK_F2 = 0x71, VK_F3 = 0x72;
-constexpr int32_t kEditModeOptions = 136; // the default options: edit mode at start
-constexpr auto kStartTimeout = 60s;       // a cold start of a Qt program on a loaded machine
+constexpr int VK_RETURN = 0x0D, VK_F2 = 0x71, VK_F3 = 0x72, VK_F10 = 0x79;
+// Edit mode at start, and the macro editor shows its test panel (the default, 136, hides it).
+constexpr int32_t kMacroOptions = 128;
+constexpr auto kStartTimeout = 60s; // a cold start of a Qt program on a loaded machine
 const std::string kMainWindow = "Quillet V2.3";
+const std::string kAddWindow = "매크로 추가";
+const std::string kEditWindow = "매크로 편집";
+const std::string kNameField = "매크로 이름:";
+const std::string kItemList = "매크로 항목";
+// Where the pointer is when the capture key is pressed: over the client, clear of the program's windows.
+constexpr int kCaptureX = 1203, kCaptureY = 987;
 
 // "enter" presses Enter; "typer" types a short text and nothing else.
 const std::string kTyperText = "Hi 42";
@@ -46,6 +55,15 @@ MacroLibrary TestLibrary() {
 std::string ReadBytes(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Every macro of a library file as text, for failure messages.
+std::string Describe(const fs::path& file) {
+    MacroLibrary library;
+    if (!LoadMacroLibrary(file.string(), library).ok()) return "(not a readable library)";
+    std::string text;
+    for (const Macro& m : library) text += Cp949ToUtf8(MacroText(m, kMacroOptions));
+    return text;
 }
 
 std::string Names(const MacroLibrary& library) {
@@ -65,9 +83,10 @@ protected:
         libraryBytes = ReadBytes(library);
         // Edit mode, "typer" selected in the main list.
         CIni settings("Property", ini.string());
-        settings.WriteInt("macroOptions", kEditModeOptions);
+        settings.WriteInt("macroOptions", kMacroOptions);
         settings.WriteString("macroFileName", "macro.m");
         settings.WriteInt("macroSel", 1);
+        settings.WriteInt("keyMousePosCapture", VK_F10);
         ASSERT_FALSE(settings.TakeWriteFailure());
     }
 
@@ -95,6 +114,59 @@ protected:
         ASSERT_TRUE(A11y({"wait-window", kMainWindow}, kStartTimeout));
     }
 
+    // The plain client that a test run types into and that lies under the pointer, and a person's keyboard.
+    void OpenClient() {
+        client = std::make_unique<TestClient>();
+        ASSERT_NE(client->dpy(), nullptr);
+        XAutoRepeatOff(client->dpy()); // a key held while the machine is slow must not repeat
+        person = std::make_unique<PersonDevice>(client->dpy(), "Xvfb keyboard");
+        ASSERT_TRUE(person->ok());
+    }
+
+    // A person presses and lets go a key (with Control held when asked), typing into the window with the focus.
+    void Tap(KeySym sym, bool control = false) {
+        const unsigned keycode = KeycodeOf(client->dpy(), sym);
+        const unsigned ctrl = KeycodeOf(client->dpy(), XK_Control_L);
+        ASSERT_NE(keycode, 0u) << XKeysymToString(sym);
+        if (control) person->Key(ctrl, true);
+        person->Key(keycode, true);
+        person->Key(keycode, false);
+        if (control) person->Key(ctrl, false);
+        XSync(client->dpy(), False);
+    }
+
+    // The keyboard focus to a top-level window of the program, found by its title, as a person's click would give it.
+    void FocusWindow(const std::string& title) {
+        const Window w = watcher->WaitForWindow(title, platform::x11::test::kWait, [this] { return !app.Ended(); });
+        ASSERT_NE(w, 0u) << "no window " << title << Output();
+        XSetInputFocus(watcher->dpy(), w, RevertToParent, CurrentTime);
+        XSync(watcher->dpy(), False);
+    }
+    void FocusClient() {
+        XSetInputFocus(client->dpy(), client->window(), RevertToParent, CurrentTime);
+        XSync(client->dpy(), False);
+    }
+
+    // Moves the pointer over the client at (kCaptureX, kCaptureY) and presses the capture key there.
+    void CaptureOverClient() {
+        Display* d = client->dpy();
+        XWarpPointer(d, 0, DefaultRootWindow(d), 0, 0, 0, 0, kCaptureX, kCaptureY);
+        XSync(d, False);
+        Window root = 0, child = 0;
+        int x = 0, y = 0, wx = 0, wy = 0;
+        unsigned mask = 0;
+        ASSERT_TRUE(XQueryPointer(d, DefaultRootWindow(d), &root, &child, &x, &y, &wx, &wy, &mask));
+        ASSERT_EQ(x, kCaptureX);
+        ASSERT_EQ(y, kCaptureY);
+        ASSERT_EQ(child, client->window()) << "a window of the program lies under the pointer";
+        FocusClient();
+        ASSERT_NO_FATAL_FAILURE(Tap(XK_F10));
+    }
+
+    // The line the editor's item list shows for the item the capture key adds at (kCaptureX, kCaptureY).
+    static MacroItem CapturedItem() { return MakeMouseItem(kCaptureX, kCaptureY, MouseMove | MouseAbsolute); }
+    static std::string CapturedRow() { return Cp949ToUtf8(ItemText(CapturedItem(), kMacroOptions)); }
+
     // One command of the accessibility driver (see a11y_driver.py), e.g. {"press", kMainWindow, "저장"}.
     ::testing::AssertionResult A11y(const std::vector<std::string>& command, std::chrono::milliseconds timeout = 10s) {
         last = a11y.Run(command, timeout);
@@ -117,7 +189,25 @@ protected:
         return saved;
     }
 
-    std::string Output() const { return "\nquillet's output:\n" + app.Log(); }
+    // Waits until the program has written the library anew (it renames a complete new file over the old one).
+    bool WaitForSave(ino_t before) {
+        return WaitForFolderChange(
+            dir.path(),
+            [&] {
+                struct stat st {};
+                return stat(library.c_str(), &st) == 0 && st.st_ino != before;
+            },
+            platform::x11::test::kWait);
+    }
+    ino_t LibraryInode() const {
+        struct stat st {};
+        return stat(library.c_str(), &st) == 0 ? st.st_ino : 0;
+    }
+
+    std::string Output() const {
+        std::string typed = client ? client->Typed() : std::string();
+        return "\nthe client received: \"" + typed + "\"\nquillet's output:\n" + app.Log();
+    }
 
     TempDir dir;
     fs::path library, ini;
@@ -135,7 +225,7 @@ TEST_F(EditorTest, CopyAndSaveFromTheMainWindowWriteTheCopyOfTheSelectedMacro) {
     ASSERT_NO_FATAL_FAILURE(StartApp());
     ASSERT_TRUE(A11y({"press", kMainWindow, "복사"}));
     ASSERT_TRUE(A11y({"wait-item", kMainWindow, "Macro Copy 1"}));
-    EXPECT_EQ(ReadBytes(library), libraryBytes) << "copying alone wrote the library";
+    EXPECT_TRUE(ReadBytes(library) == libraryBytes) << "copying alone wrote the library:\n" << Describe(library);
     ASSERT_TRUE(A11y({"press", kMainWindow, "저장"}));
 
     const MacroLibrary saved = WaitForSavedLibrary([](const MacroLibrary& l) { return l.size() == 3; });
@@ -147,6 +237,76 @@ TEST_F(EditorTest, CopyAndSaveFromTheMainWindowWriteTheCopyOfTheSelectedMacro) {
     Macro expected = before[1];
     expected.name = "Macro Copy 1";
     EXPECT_TRUE(saved[2].SameContent(expected)) << "saved: " << Names(saved);
+}
+
+TEST_F(EditorTest, AddCapturesThePointerOverAnotherWindowAndSavesTheNewMacroByItsTypedName) {
+    ASSERT_NO_FATAL_FAILURE(StartApp());
+    ASSERT_NO_FATAL_FAILURE(OpenClient());
+    ASSERT_TRUE(A11y({"press", kMainWindow, "추가"}));
+    ASSERT_TRUE(A11y({"wait-window", kAddWindow}));
+
+    // The capture key adds an absolute move to where the pointer is, over a window of another program.
+    ASSERT_NO_FATAL_FAILURE(CaptureOverClient());
+    ASSERT_TRUE(A11y({"wait-item", kAddWindow, CapturedRow(), kItemList}));
+
+    // The person names the macro in the name field.
+    ASSERT_NO_FATAL_FAILURE(FocusWindow(kAddWindow));
+    ASSERT_TRUE(A11y({"focus", kAddWindow, kNameField}));
+    ASSERT_NO_FATAL_FAILURE(Tap(XK_a, true)); // select the proposed name, to type over it
+    for (KeySym sym : {XK_p, XK_o, XK_i, XK_n, XK_t}) ASSERT_NO_FATAL_FAILURE(Tap(sym));
+    ASSERT_TRUE(A11y({"wait-text", kAddWindow, kNameField, "point"}));
+
+    ASSERT_TRUE(A11y({"press", kAddWindow, "OK"}));
+    ASSERT_TRUE(A11y({"wait-gone", kAddWindow}));
+    ASSERT_TRUE(A11y({"wait-item", kMainWindow, "point"}));
+    EXPECT_TRUE(ReadBytes(library) == libraryBytes) << "OK in the editor wrote the library:\n" << Describe(library);
+    ASSERT_TRUE(A11y({"press", kMainWindow, "저장"}));
+
+    const MacroLibrary saved = WaitForSavedLibrary([](const MacroLibrary& l) { return l.size() == 3; });
+    ASSERT_EQ(saved.size(), 3u) << "saved: " << Names(saved) << Output();
+    const MacroLibrary before = TestLibrary();
+    EXPECT_TRUE(saved[0].SameContent(before[0]));
+    EXPECT_TRUE(saved[1].SameContent(before[1]));
+    // A new macro's defaults, with the captured position after its start item.
+    Macro expected = MakeNewMacro("point");
+    expected.items.push_back(CapturedItem());
+    EXPECT_TRUE(saved[2].SameContent(expected)) << "saved: " << Names(saved) << "; the new macro's items:\n"
+                                                << Cp949ToUtf8(MacroText(saved[2], kMacroOptions));
+}
+
+TEST_F(EditorTest, TestRunTypesExactlyTheMacroTextAndCancelLeavesTheLibraryAsItWas) {
+    ASSERT_NO_FATAL_FAILURE(StartApp());
+    ASSERT_NO_FATAL_FAILURE(OpenClient());
+    // "typer" is selected at start.
+    ASSERT_TRUE(A11y({"press", kMainWindow, "편집"}));
+    ASSERT_TRUE(A11y({"wait-window", kEditWindow}));
+    ASSERT_TRUE(A11y({"wait-text", kEditWindow, kNameField, "typer"}));
+
+    // The test run types into the window with the focus.
+    FocusClient();
+    ASSERT_TRUE(A11y({"press", kEditWindow, "매크로 시험 실행"}));
+    ASSERT_TRUE(client->WaitFor([&] { return client->Typed().size() >= kTyperText.size(); }))
+        << "typed so far: \"" << client->Typed() << "\"" << Output();
+
+    ASSERT_TRUE(A11y({"wait-enabled", kEditWindow, "매크로 시험 실행"})) << "the test run did not end";
+
+    // An edit that Cancel must drop: a captured position.
+    ASSERT_NO_FATAL_FAILURE(CaptureOverClient());
+    ASSERT_TRUE(A11y({"wait-item", kEditWindow, CapturedRow(), kItemList}));
+    ASSERT_TRUE(A11y({"press", kEditWindow, "Cancel"}));
+    ASSERT_TRUE(A11y({"wait-gone", kEditWindow}));
+
+    // Everything the server sent the client by now is in: exactly the text, once, and no key left down.
+    XSync(client->dpy(), False);
+    client->WaitFor([] { return true; });
+    EXPECT_EQ(client->Typed(), kTyperText) << Output();
+    EXPECT_TRUE(NoKeyDown(client->dpy())) << KeysDown(client->dpy());
+
+    // Saving now writes the library exactly as it was read.
+    const ino_t before = LibraryInode();
+    ASSERT_TRUE(A11y({"press", kMainWindow, "저장"}));
+    ASSERT_TRUE(WaitForSave(before)) << "the library was not saved" << Output();
+    EXPECT_TRUE(ReadBytes(library) == libraryBytes) << "Cancel kept an edit; saved:\n" << Describe(library);
 }
 
 } // namespace
