@@ -21,7 +21,8 @@ until the time limit:
   a11y_driver.py wait-text TITLE NAME TEXT      until the field or label holds exactly that text
   a11y_driver.py items TITLE [LIST]             prints the rows of the shown list (of that name), one a line
   a11y_driver.py wait-item TITLE ROW [LIST]     until the shown list (of that name) has a row with that text
-  a11y_driver.py select TITLE ROW [LIST]        selects the row with that text in the shown list (of that name)
+  a11y_driver.py select TITLE ROW [LIST]        selects the row with that text in the shown list (of that name);
+                                                Qt's lists move their selection then, not their current row
   a11y_driver.py dump [TITLE]                   prints the tree of every window (or of one), for looking around
 
 Options: --timeout SECONDS (default 10). The session bus comes from DBUS_SESSION_BUS_ADDRESS.
