@@ -9,6 +9,7 @@
 #include <iterator>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
@@ -21,6 +22,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include "gui/editors/config_dialog.h"
 #include "gui/mainwindow/library_names.h"
 #include "gui/mainwindow/main_window.h"
 #include "gui/mainwindow/marker_overlay.h"
@@ -185,8 +187,8 @@ TEST_F(MainWindowTest, StartsInEditModeWithTheLibraryAndEveryControl) {
     EXPECT_FALSE(C(*w, D::IdRunList)->isVisible());
     for (int id : {D::IdCopy, D::IdDelete, D::IdUp, D::IdDown, D::IdOpen, D::IdSave, D::IdExit, D::IdInputStatus})
         EXPECT_TRUE(C(*w, id)->isEnabled()) << id;
-    for (int id : {D::IdAdd, D::IdEdit}) EXPECT_TRUE(C(*w, id)->isEnabled()) << id;
-    for (int id : {D::IdRunStatus, D::IdRecord, D::IdSettings}) EXPECT_FALSE(C(*w, id)->isEnabled()) << id;
+    for (int id : {D::IdAdd, D::IdEdit, D::IdSettings}) EXPECT_TRUE(C(*w, id)->isEnabled()) << id;
+    for (int id : {D::IdRunStatus, D::IdRecord}) EXPECT_FALSE(C(*w, id)->isEnabled()) << id;
 
     // Hidden tool windows, input watched, the four window timers.
     EXPECT_FALSE(w->macroDebugWindow()->isVisible());
@@ -307,6 +309,49 @@ TEST_F(MainWindowTest, OpenWithoutChangesAsksNothingAndMakesTheNameRelative) {
     Click(*w, D::IdOpen);
     EXPECT_EQ(settings.macroFileName, "other.m");
     EXPECT_EQ(w->library().size(), 1u);
+}
+
+TEST_F(MainWindowTest, TheSettingsDialogRoundTripsItsFieldsAndIsWrittenOnOk) {
+    settings.colorDelay = 10; // a hand-edited file
+    auto w = Open();
+    // Cancel after a title change: the caption stays; the corrected colour period is kept all the same.
+    QTimer::singleShot(0, [] {
+        auto* dialog = qobject_cast<CDialogConfig*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        dialog->Control<QLineEdit>(CDialogConfig::IdTitle)->setText(QStringLiteral("다른 이름"));
+        dialog->reject();
+    });
+    Click(*w, D::IdSettings);
+    EXPECT_EQ(w->windowTitle(), "Quillet V2.3");
+    EXPECT_EQ(settings.colorDelay, 33);
+    EXPECT_FALSE(fs::exists(folder.path() / "Quillet.ini")) << "Cancel writes no file";
+
+    // OK: every field shown comes back as it was, the changed ones change, and the file is written at once.
+    const int32_t optionsBefore = settings.macroOptions, runKeyBefore = settings.keyMacroRun,
+                  captureBefore = settings.keyMousePosCapture, sequenceBefore = settings.sequenceStart,
+                  layoutBefore = settings.hangulKeyboard;
+    QTimer::singleShot(0, [] {
+        auto* dialog = qobject_cast<CDialogConfig*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_EQ(dialog->Control<QLineEdit>(CDialogConfig::IdColorDelay)->text(), "33");
+        dialog->Control<QLineEdit>(CDialogConfig::IdTitle)->setText(QStringLiteral("내 매크로"));
+        dialog->Control<QLineEdit>(CDialogConfig::IdColorDelay)->setText(QStringLiteral("5"));
+        dialog->Control<QLineEdit>(CDialogConfig::IdEventDelay)->setText(QStringLiteral("0"));
+        dialog->Control<QCheckBox>(CDialogConfig::IdReleaseOnStop)->setChecked(true);
+        dialog->accept();
+    });
+    Click(*w, D::IdSettings);
+    EXPECT_EQ(w->windowTitle(), "내 매크로");
+    EXPECT_EQ(settings.colorDelay, 33);
+    EXPECT_EQ(settings.eventDelay, 1);
+    EXPECT_EQ(settings.macroOptions, optionsBefore | OptionReleaseHeldOnStop);
+    EXPECT_EQ(settings.keyMacroRun, runKeyBefore);
+    EXPECT_EQ(settings.keyMousePosCapture, captureBefore);
+    EXPECT_EQ(settings.sequenceStart, sequenceBefore);
+    EXPECT_EQ(settings.hangulKeyboard, layoutBefore);
+    const CAppIni stored((folder.path() / "Quillet.ini").string(), false);
+    EXPECT_EQ(stored.title, Utf8ToCp949("내 매크로"));
+    EXPECT_EQ(stored.macroOptions, settings.macroOptions);
 }
 
 TEST(FileDialogTest, TheOpenDialogTakesTheNameOfALibraryThatDoesNotExistYet) {
@@ -508,7 +553,7 @@ TEST_F(MainWindowTest, RunAndEditModeSwitchButtonsAndLists) {
     EXPECT_FALSE(runList->isVisible());
     EXPECT_EQ(settings.macroOptions & OptionRunModeOn, 0);
     // Edit mode enables the edit buttons again, except those whose dialogs are still to come.
-    for (int id : {D::IdCopy, D::IdDelete, D::IdUp, D::IdDown, D::IdOpen, D::IdAdd, D::IdEdit})
+    for (int id : {D::IdCopy, D::IdDelete, D::IdUp, D::IdDown, D::IdOpen, D::IdAdd, D::IdEdit, D::IdSettings})
         EXPECT_TRUE(C(*w, id)->isEnabled()) << id;
     for (int id : D::kPendingDialogButtons) EXPECT_FALSE(C(*w, id)->isEnabled()) << id;
     EXPECT_FALSE(C(*w, D::IdRunStatus)->isEnabled());

@@ -21,6 +21,7 @@
 #include <QVBoxLayout>
 
 #include "gui/editors/macro_edit.h"
+#include "gui/editors/config_dialog.h"
 #include "gui/mainwindow/library_names.h"
 #include "gui/mainwindow/marker_overlay.h"
 #include "gui/message_box.h"
@@ -216,6 +217,7 @@ void CQuilletDlg::ConnectCommands() {
     on(IdOpen, &CQuilletDlg::OnOpen);
     on(IdSave, &CQuilletDlg::OnSave);
     on(IdAdd, &CQuilletDlg::OnAdd);
+    on(IdSettings, &CQuilletDlg::OnSettings);
     on(IdEdit, &CQuilletDlg::OnEdit);
     connect(editList_, &QListWidget::itemDoubleClicked, this, [this] { OnEdit(); });
     on(IdExit, &CQuilletDlg::OnExit);
@@ -225,8 +227,14 @@ void CQuilletDlg::ConnectCommands() {
     on(IdDown, &CQuilletDlg::OnDown);
     on(IdInputStatus, &CQuilletDlg::OnInputStatus);
     on(IdRunStatus, &CQuilletDlg::OnRunStatus);
-    connect(runRadio_, &QRadioButton::clicked, this, [this] { session_.runMode().OnRunRadio(); });
-    connect(editRadio_, &QRadioButton::clicked, this, [this] { session_.runMode().OnEditRadio(); });
+    // toggled, not clicked: a radio switched by assistive technology or the keyboard switches the mode too. The
+    // window's own updates of the radios are silent (SetModeRadios).
+    connect(runRadio_, &QRadioButton::toggled, this, [this](bool on) {
+        if (on) session_.runMode().OnRunRadio();
+    });
+    connect(editRadio_, &QRadioButton::toggled, this, [this](bool on) {
+        if (on) session_.runMode().OnEditRadio();
+    });
 }
 
 int CQuilletDlg::WindowTimerInterval(int id) const {
@@ -405,6 +413,19 @@ void CQuilletDlg::OnSave() {
         ReportSaveFailure(settings_.macroFileName, problem);
 }
 
+void CQuilletDlg::OnSettings() {
+    if (!session_.document().Editable()) return; // an edit-mode command
+    CDialogConfig dialog(settings_, this);
+    const bool ok = dialog.exec() == QDialog::Accepted;
+    ApplySettings();
+    // Written now rather than only at the end, so that a crash or power cut loses no change made here.
+    if (ok && !settings_.Transfer(CAppIni::Save))
+        ShowMessageBox(this,
+                       Utf8("설정을 %1에 저장하지 못했습니다. 프로그램을 끝낼 때 다시 저장합니다.")
+                           .arg(QString::fromStdString(settings_.path())),
+                       QMessageBox::Warning);
+}
+
 void CQuilletDlg::OnAdd() {
     if (!session_.document().Editable()) return; // the library never changes while macros run
     // A macro without a name: the editor gives it the defaults and the first free name of a new one.
@@ -546,6 +567,8 @@ void CQuilletDlg::SetEditingEnabled(bool enabled) {
 }
 
 void CQuilletDlg::SetModeRadios(bool runChecked) {
+    const QSignalBlocker quietRun(runRadio_);
+    const QSignalBlocker quietEdit(editRadio_);
     runRadio_->setChecked(runChecked);
     editRadio_->setChecked(!runChecked);
 }
@@ -572,9 +595,10 @@ void CQuilletDlg::SetRunningLines(const std::vector<bool>& running) {
 }
 
 int CQuilletDlg::SelectedEditIndex() const {
-    const int row = editList_->currentRow();
-    if (row < 0 || row >= editList_->count() || !editList_->item(row)->isSelected()) return -1;
-    return row;
+    // The selected row, whether or not it is the current one (assistive technology selects without moving the
+    // current row).
+    const QList<QListWidgetItem*> selected = editList_->selectedItems();
+    return selected.isEmpty() ? -1 : editList_->row(selected.constFirst());
 }
 
 void CQuilletDlg::HideStatusWindow() {

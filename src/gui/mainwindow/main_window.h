@@ -65,7 +65,7 @@ public:
         IdRunStatus = 1023,   // "실행상태"
     };
     // Buttons whose dialogs do not exist yet: present, and disabled in both modes.
-    static constexpr std::array<int, 2> kPendingDialogButtons = {IdRecord, IdSettings};
+    static constexpr std::array<int, 1> kPendingDialogButtons = {IdRecord};
     static constexpr int32_t kOptionAlwaysOnTop = 0x4;
     static constexpr int32_t kOptionStartMinimised = 0x10;
 
@@ -105,6 +105,8 @@ public:
     void OnRunStatus();   // 1023
     // 1009: the macro editor on a new macro; on OK it is appended and selected.
     void OnAdd();
+    // 1017: the settings dialog; on OK the settings are written to the settings file at once.
+    void OnSettings();
     // 1011 and a double-click on the edit list: the macro editor on a copy of the selected macro; on OK the copy
     // replaces it. Nothing without a selection. Neither opens in run mode.
     void OnEdit();

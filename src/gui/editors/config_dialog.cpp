@@ -1,0 +1,164 @@
+#include "gui/editors/config_dialog.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRegularExpressionValidator>
+#include <QVBoxLayout>
+
+#include "gui/editors/item_dialog_controls.h"
+#include "gui/text.h"
+
+namespace quillet::gui {
+
+using namespace item_dialog;
+
+namespace {
+
+// A field that takes only the digits 0..9, so no negative number can be typed.
+QLineEdit* DigitsEdit(QWidget* parent, int id, const QString& name) {
+    QLineEdit* edit = Edit(parent, id, name);
+    edit->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), edit));
+    return edit;
+}
+
+QComboBox* KeyList(QWidget* parent, int id, const QString& name, int code) {
+    QComboBox* combo = DropDown(parent, id, name);
+    CDialogCommon::FillKeyCombo(combo, code);
+    return combo;
+}
+
+} // namespace
+
+CDialogConfig::CDialogConfig(CAppIni& settings, QWidget* parent) : CDialogCommon(parent), model_(settings) {
+    setObjectName(QStringLiteral("136"));
+    setWindowTitle(Utf8("Quillet 설정"));
+    Build();
+}
+
+CDialogConfig::~CDialogConfig() = default;
+
+void CDialogConfig::Build() {
+    const SettingsDialogModel& m = model_;
+    auto* layout = new QVBoxLayout(this);
+
+    // The program.
+    auto* program = new QGroupBox(Utf8("프로그램 실행과 관련된 설정"), this);
+    auto* p = new QGridLayout(program);
+    QLineEdit* title = Edit(program, IdTitle, Utf8("매크로 프로그램 이름 변경:"));
+    title->setText(FromCp949(m.title));
+    p->addWidget(LabelFor(program, title, "매크로 프로그램 이름 변경:"), 0, 0);
+    p->addWidget(title, 0, 1);
+    QCheckBox* onTop = Check(program, IdAlwaysOnTop, "다른 윈도우보다 항상 위에 두기");
+    onTop->setChecked(m.alwaysOnTop);
+    p->addWidget(onTop, 1, 0, 1, 2);
+    QCheckBox* minimised = Check(program, IdStartMinimised, "프로그램 시작시 시스템 트레이로 최소화");
+    minimised->setChecked(m.startMinimised);
+    p->addWidget(minimised, 2, 0, 1, 2);
+    QComboBox* layouts = DropDown(program, IdHangulKeyboard, Utf8("윈도우즈 IME 한글 입력기:"));
+    layouts->addItems({Utf8("두벌식 자판"), Utf8("세벌식 390 자판"), Utf8("세벌식 최종 자판")});
+    layouts->setCurrentIndex(m.hangulKeyboard);
+    p->addWidget(LabelFor(program, layouts, "윈도우즈 IME 한글 입력기:"), 3, 0);
+    p->addWidget(layouts, 3, 1);
+    layout->addWidget(program);
+
+    // Running macros.
+    auto* running = new QGroupBox(Utf8("매크로 실행과 관련된 설정"), this);
+    auto* r = new QGridLayout(running);
+    QComboBox* runKey = KeyList(running, IdRunKey, Utf8("매크로 실행/편집 토글 키:"), -1);
+    runKey->setCurrentIndex(m.runKey);
+    r->addWidget(LabelFor(running, runKey, "매크로 실행/편집 토글 키:"), 0, 0);
+    r->addWidget(runKey, 0, 1, 1, 2);
+    QCheckBox* selected =
+        Check(running, IdStartSelected, "\"매크로 실행 가능\" 선택 시 리스트 박스에서 선택된 매크로 실행");
+    selected->setChecked(m.startSelected);
+    r->addWidget(selected, 1, 0, 1, 3);
+    QCheckBox* blink = Check(running, IdTrayBlink, "매크로 실행/중단 시 아이콘 깜박임 및 말풍선 알림");
+    blink->setChecked(m.trayBlink);
+    r->addWidget(blink, 2, 0, 1, 3);
+    QLineEdit* sequence = DigitsEdit(running, IdSequenceStart, Utf8("\"문자열 추가\"에서 시퀀스 숫자 시작 값: "));
+    sequence->setText(QString::fromStdString(m.sequenceStart));
+    r->addWidget(LabelFor(running, sequence, "\"문자열 추가\"에서 시퀀스 숫자 시작 값: "), 3, 0);
+    r->addWidget(sequence, 3, 1);
+    QLineEdit* eventDelay = DigitsEdit(running, IdEventDelay, Utf8("매크로 이벤트 실행 주기: "));
+    eventDelay->setText(QString::fromStdString(m.eventDelay));
+    r->addWidget(LabelFor(running, eventDelay, "매크로 이벤트 실행 주기: "), 4, 0);
+    r->addWidget(eventDelay, 4, 1);
+    r->addWidget(Text(running, "밀리초"), 4, 2);
+    QLineEdit* colorDelay = DigitsEdit(running, IdColorDelay, Utf8("색, 이미지 인식 실행 주기: "));
+    colorDelay->setText(QString::fromStdString(m.colorDelay));
+    r->addWidget(LabelFor(running, colorDelay, "색, 이미지 인식 실행 주기: "), 5, 0);
+    r->addWidget(colorDelay, 5, 1);
+    r->addWidget(Text(running, "밀리초"), 5, 2);
+    QCheckBox* ime = Check(running, IdFollowIme, "매크로 실행시 IME의 한/영 전환 상태 감지");
+    ime->setChecked(m.followIme);
+    r->addWidget(ime, 6, 0, 1, 3);
+    layout->addWidget(running);
+
+    // Recording.
+    auto* recording = new QGroupBox(Utf8("매크로 기록에 사용되는 키 설정"), this);
+    auto* k = new QGridLayout(recording);
+    QComboBox* recordKey = KeyList(recording, IdRecordKey, Utf8("매크로 기록 시작/중단 키:"), -1);
+    recordKey->setCurrentIndex(m.recordKey);
+    k->addWidget(LabelFor(recording, recordKey, "매크로 기록 시작/중단 키:"), 0, 0);
+    k->addWidget(recordKey, 0, 1);
+    QComboBox* captureKey = KeyList(recording, IdCaptureKey, Utf8("마우스 현재 위치 캡쳐 키:"), -1);
+    captureKey->setCurrentIndex(m.captureKey);
+    k->addWidget(LabelFor(recording, captureKey, "마우스 현재 위치 캡쳐 키:"), 1, 0);
+    k->addWidget(captureKey, 1, 1);
+    layout->addWidget(recording);
+
+    // Conditions.
+    auto* conditions = new QGroupBox(Utf8("매크로 시작/중지 조건 설정에 사용되는 키 설정"), this);
+    auto* c = new QGridLayout(conditions);
+    QComboBox* startKey = KeyList(conditions, IdColorStartKey, Utf8("시작 색, 화면위치 선택 키:"), -1);
+    startKey->setCurrentIndex(m.colorStartKey);
+    c->addWidget(LabelFor(conditions, startKey, "시작 색, 화면위치 선택 키:"), 0, 0);
+    c->addWidget(startKey, 0, 1);
+    QComboBox* stopKey = KeyList(conditions, IdColorStopKey, Utf8("종료 색, 화면위치 선택 키:"), -1);
+    stopKey->setCurrentIndex(m.colorStopKey);
+    c->addWidget(LabelFor(conditions, stopKey, "종료 색, 화면위치 선택 키:"), 1, 0);
+    c->addWidget(stopKey, 1, 1);
+    QCheckBox* marks = Check(conditions, IdMarkColors, "화면에 매크로 시작(빨강)/종료(파랑) 색 인식 위치 표시");
+    marks->setChecked(m.markColors);
+    c->addWidget(marks, 2, 0, 1, 2);
+    QCheckBox* release = Check(conditions, IdReleaseOnStop, "매크로 중지 시 모든 눌린 키/버튼 떼기");
+    release->setChecked(m.releaseOnStop);
+    c->addWidget(release, 3, 0, 1, 2);
+    QCheckBox* images = Check(conditions, IdImageResult, "매크로 시작 이미지 매칭 결과 표시");
+    images->setChecked(m.imageResult);
+    c->addWidget(images, 4, 0, 1, 2);
+    layout->addWidget(conditions);
+
+    layout->addLayout(OkCancelRow(this));
+}
+
+void CDialogConfig::accept() {
+    SettingsDialogModel& m = model_;
+    m.title = ToCp949(Control<QLineEdit>(IdTitle)->text(), 259);
+    m.hangulKeyboard = Control<QComboBox>(IdHangulKeyboard)->currentIndex();
+    m.runKey = Control<QComboBox>(IdRunKey)->currentIndex();
+    m.recordKey = Control<QComboBox>(IdRecordKey)->currentIndex();
+    m.captureKey = Control<QComboBox>(IdCaptureKey)->currentIndex();
+    m.colorStartKey = Control<QComboBox>(IdColorStartKey)->currentIndex();
+    m.colorStopKey = Control<QComboBox>(IdColorStopKey)->currentIndex();
+    m.alwaysOnTop = Control<QCheckBox>(IdAlwaysOnTop)->isChecked();
+    m.startMinimised = Control<QCheckBox>(IdStartMinimised)->isChecked();
+    m.startSelected = Control<QCheckBox>(IdStartSelected)->isChecked();
+    m.trayBlink = Control<QCheckBox>(IdTrayBlink)->isChecked();
+    m.followIme = Control<QCheckBox>(IdFollowIme)->isChecked();
+    m.markColors = Control<QCheckBox>(IdMarkColors)->isChecked();
+    m.releaseOnStop = Control<QCheckBox>(IdReleaseOnStop)->isChecked();
+    m.imageResult = Control<QCheckBox>(IdImageResult)->isChecked();
+    m.sequenceStart = Control<QLineEdit>(IdSequenceStart)->text().toStdString();
+    m.eventDelay = Control<QLineEdit>(IdEventDelay)->text().toStdString();
+    m.colorDelay = Control<QLineEdit>(IdColorDelay)->text().toStdString();
+    m.Accept();
+    QDialog::accept();
+}
+
+} // namespace quillet::gui
