@@ -1,7 +1,7 @@
 // The start/stop condition dialog on the offscreen platform with the fake backend: a macro's conditions shown on the
 // four pages, OK and Esc, the captures of live input through the session's router, the image preview and the file
-// and colour choosers, and the page shown first. The rules themselves are tested headless with
-// ConditionDialogModel.
+// and colour choosers, the page shown first, and the macro editor's button that opens it. The rules themselves are
+// tested headless with ConditionDialogModel.
 #include <gtest/gtest.h>
 
 #include <deque>
@@ -26,6 +26,7 @@
 
 #include "gui/editors/condition_dialog.h"
 #include "gui/editors/delay_dialog.h"
+#include "gui/editors/macro_edit.h"
 #include "gui/mainwindow/qt_event_loop.h"
 #include "gui/message_box.h"
 #include "gui/widgets/tab_dialog.h"
@@ -491,6 +492,42 @@ TEST_F(ConditionDialogTest, TheFirstPageFollowsStartTabSelAndTheLastOneShownIsRe
         Click(&dialog, Dialog::IdCancel);
         EXPECT_EQ(settings.startTabSel, Model::Times);
     }
+}
+
+// The macro editor's button 1099 runs the dialog modally on the macro being edited: Cancel leaves it, OK changes it.
+TEST_F(ConditionDialogTest, TheMacroEditorOpensTheDialogOnItsWorkingMacro) {
+    using E = CDialogMacroEdit;
+    session.library() = {FullMacro()};
+    Macro working = session.library()[0];
+    E editor(session, working, 0);
+    Show(editor);
+    ASSERT_TRUE(Enabled(&editor, E::IdCondition));
+    const auto inDialog = [](std::function<void(Dialog&)> act) {
+        QTimer::singleShot(0, [act] {
+            auto* dialog = qobject_cast<Dialog*>(QApplication::activeModalWidget());
+            ASSERT_NE(dialog, nullptr) << "no condition dialog open";
+            act(*dialog);
+            if (dialog->isVisible()) {
+                ADD_FAILURE() << "the dialog was left open";
+                dialog->reject();
+            }
+        });
+    };
+    inDialog([this](Dialog& d) {
+        EXPECT_EQ(session.router().depth(), baseDepth + 2); // over the editor's share of live input
+        Click(d.timePage(), TimePage::IdOn);
+        Click(&d, Dialog::IdCancel);
+    });
+    Click(&editor, E::IdCondition);
+    EXPECT_NE(editor.model().macro().flags & FlagTimeWindow, 0);
+    inDialog([](Dialog& d) {
+        Click(d.timePage(), TimePage::IdOn);
+        Click(&d, Dialog::IdOk);
+    });
+    Click(&editor, E::IdCondition);
+    EXPECT_EQ(editor.model().macro().flags & FlagTimeWindow, 0);
+    EXPECT_EQ(session.router().depth(), baseDepth + 1); // the editor alone
+    editor.reject();
 }
 
 } // namespace

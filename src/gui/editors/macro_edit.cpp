@@ -19,6 +19,7 @@
 #include <QVBoxLayout>
 
 #include "gui/editors/clipboard_text.h"
+#include "gui/editors/condition_dialog.h"
 #include "gui/editors/delay_dialog.h"
 #include "gui/editors/key_mouse_dialogs.h"
 #include "gui/editors/small_item_dialogs.h"
@@ -63,7 +64,7 @@ bool IsMenuAction(const QAction& action, const char* objectName, QKeySequence::S
 } // namespace
 
 CDialogMacroEdit::CDialogMacroEdit(Session& session, Macro& working, int ownIndex, QWidget* parent)
-    : CDialogCommon(parent), session_(session),
+    : CDialogCommon(parent), session_(session), working_(working),
       model_(std::make_unique<MacroEditor>(working, ownIndex, session.editorServices())) {
     setObjectName(QStringLiteral("132"));
     BuildControls();
@@ -503,7 +504,9 @@ bool CDialogMacroEdit::RunItemDialog(int itemType, MacroItem& item) {
 }
 
 void CDialogMacroEdit::OnCondition() {
-    // The start/stop condition dialog runs here on the working macro once it exists; nothing is refreshed after it.
+    // The conditions are no part of what the editor shows or undoes: nothing is refreshed after the dialog.
+    CDialogMacroStart dialog(session_, working_, this);
+    dialog.exec();
 }
 
 // --- Closing --------------------------------------------------------------------------------------------------------

@@ -67,8 +67,8 @@ public:
         IdName,      IdCondition, IdAddKey, IdAddMouse,   IdAddDelay,    IdAddString, IdAddCall, IdAddExclusive,
         IdAddLoop,   IdEditItem,  IdDelete, IdUp,         IdDown,        IdRepeat,    IdOk,      IdCancel,
         IdTestStart, IdTestStop,  IdTrail,  IdEraseTrail, IdTestHotkeys, IdBlueBoxes};
-    // Buttons whose dialogs do not exist yet: present, and always disabled.
-    static constexpr std::array<int, 1> kPendingDialogButtons = {IdCondition};
+    // Buttons whose dialogs do not exist yet: present, and always disabled (none left).
+    static constexpr std::array<int, 0> kPendingDialogButtons = {};
     // The name field holds at most this many CP949 bytes.
     static constexpr std::size_t kNameBytes = 254;
 
@@ -133,6 +133,8 @@ private:
     void CopyTextToClipboard(const std::string& cp949Text) override;
 
     Session& session_;
+    // The macro being edited: the condition dialog works on it directly.
+    Macro& working_;
     // The model first and the input registration last: the registration goes before the model does.
     std::unique_ptr<MacroEditor> model_;
     std::unique_ptr<EditorCapture> capture_;
