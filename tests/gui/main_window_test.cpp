@@ -187,8 +187,8 @@ TEST_F(MainWindowTest, StartsInEditModeWithTheLibraryAndEveryControl) {
     EXPECT_FALSE(C(*w, D::IdRunList)->isVisible());
     for (int id : {D::IdCopy, D::IdDelete, D::IdUp, D::IdDown, D::IdOpen, D::IdSave, D::IdExit, D::IdInputStatus})
         EXPECT_TRUE(C(*w, id)->isEnabled()) << id;
-    for (int id : {D::IdAdd, D::IdEdit, D::IdSettings}) EXPECT_TRUE(C(*w, id)->isEnabled()) << id;
-    for (int id : {D::IdRunStatus, D::IdRecord}) EXPECT_FALSE(C(*w, id)->isEnabled()) << id;
+    for (int id : {D::IdAdd, D::IdEdit, D::IdSettings, D::IdRecord}) EXPECT_TRUE(C(*w, id)->isEnabled()) << id;
+    EXPECT_FALSE(C(*w, D::IdRunStatus)->isEnabled());
 
     // Hidden tool windows, input watched, the four window timers.
     EXPECT_FALSE(w->macroDebugWindow()->isVisible());

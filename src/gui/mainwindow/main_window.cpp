@@ -21,6 +21,7 @@
 #include <QVBoxLayout>
 
 #include "gui/editors/macro_edit.h"
+#include "gui/editors/macro_rec.h"
 #include "gui/editors/config_dialog.h"
 #include "gui/mainwindow/library_names.h"
 #include "gui/mainwindow/marker_overlay.h"
@@ -217,6 +218,7 @@ void CQuilletDlg::ConnectCommands() {
     on(IdOpen, &CQuilletDlg::OnOpen);
     on(IdSave, &CQuilletDlg::OnSave);
     on(IdAdd, &CQuilletDlg::OnAdd);
+    on(IdRecord, &CQuilletDlg::OnRecord);
     on(IdSettings, &CQuilletDlg::OnSettings);
     on(IdEdit, &CQuilletDlg::OnEdit);
     connect(editList_, &QListWidget::itemDoubleClicked, this, [this] { OnEdit(); });
@@ -432,6 +434,18 @@ void CQuilletDlg::OnAdd() {
     Macro macro;
     CDialogMacroEdit editor(session_, macro, static_cast<int>(session_.library().size()), this);
     if (editor.exec() == QDialog::Accepted && session_.document().Append(std::move(macro))) {
+        editList_->addItem(FromCp949(session_.library().back().name));
+        SelectEditLine(editList_->count() - 1);
+    }
+    UpdateCount();
+}
+
+void CQuilletDlg::OnRecord() {
+    if (!session_.document().Editable()) return; // the library never changes while macros run
+    // A macro without a name: the recorder gives it the defaults and the first free "Macro Rec. n".
+    Macro macro;
+    CDialogMacroRec recorder(session_, macro, lastRecordedPos_, this);
+    if (recorder.exec() == QDialog::Accepted && session_.document().Append(std::move(macro))) {
         editList_->addItem(FromCp949(session_.library().back().name));
         SelectEditLine(editList_->count() - 1);
     }

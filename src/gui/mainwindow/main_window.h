@@ -64,8 +64,8 @@ public:
         IdInputStatus = 1019, // "입력상태"
         IdRunStatus = 1023,   // "실행상태"
     };
-    // Buttons whose dialogs do not exist yet: present, and disabled in both modes.
-    static constexpr std::array<int, 1> kPendingDialogButtons = {IdRecord};
+    // Buttons whose dialogs do not exist yet: present, and disabled in both modes (none left).
+    static constexpr std::array<int, 0> kPendingDialogButtons = {};
     static constexpr int32_t kOptionAlwaysOnTop = 0x4;
     static constexpr int32_t kOptionStartMinimised = 0x10;
 
@@ -105,6 +105,8 @@ public:
     void OnRunStatus();   // 1023
     // 1009: the macro editor on a new macro; on OK it is appended and selected.
     void OnAdd();
+    // 1016: the recorder on a new macro; on OK it is appended and selected. Not in run mode.
+    void OnRecord();
     // 1017: the settings dialog; on OK the settings are written to the settings file at once.
     void OnSettings();
     // 1011 and a double-click on the edit list: the macro editor on a copy of the selected macro; on OK the copy
@@ -202,6 +204,8 @@ private:
 
     bool exitAllowed_ = false;
     bool destroyed_ = false;
+    // Where the recorder stored its last mouse item; the next recording's relative movements start there.
+    Point lastRecordedPos_;
 };
 
 } // namespace quillet::gui
