@@ -15,6 +15,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QShortcut>
+#include <QSignalBlocker>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -85,7 +86,11 @@ CDialogMacroEdit::CDialogMacroEdit(Session& session, Macro& working, int ownInde
     capture_ = std::make_unique<EditorCapture>(*model_);
     inputRegistration_ = std::make_unique<ScopedInputConsumer>(session_.router(), *capture_);
 
-    hideTest_->setChecked(model_->hideTest());
+    {
+        // The stored state is applied when the window is first shown, not as a change.
+        const QSignalBlocker quiet(hideTest_);
+        hideTest_->setChecked(model_->hideTest());
+    }
     list_->setFocus();
 }
 
@@ -239,7 +244,9 @@ void CDialogMacroEdit::ConnectCommands() {
         connect(Control<QPushButton>(id), &QPushButton::clicked, this, [this, type = type] { OnAddItem(type); });
     connect(list_, &QListWidget::itemDoubleClicked, this, [this] { OnEditItem(); });
 
-    connect(name_, &QLineEdit::textEdited, this, [this](const QString& text) {
+    // textChanged, not textEdited: text set by assistive technology must reach the model too. Refreshing the field
+    // from the model gives the model its own text back, which changes nothing there.
+    connect(name_, &QLineEdit::textChanged, this, [this](const QString& text) {
         // The name is kept in CP949 with at most kNameBytes bytes; a longer one is cut where it is typed.
         std::string cp949 = ToCp949(text, kNameBytes);
         const QString kept = FromCp949(cp949);
@@ -250,11 +257,11 @@ void CDialogMacroEdit::ConnectCommands() {
         }
         model_->SetNameText(std::move(cp949));
     });
-    connect(repeat_, &QLineEdit::textEdited, this,
+    connect(repeat_, &QLineEdit::textChanged, this,
             [this](const QString& text) { model_->SetRepeatText(ToCp949(text)); });
     connect(testHotkeys_, &QCheckBox::toggled, this, [this](bool on) { model_->SetTestHotkeys(on); });
     connect(blueBoxes_, &QCheckBox::toggled, this, [this](bool on) { model_->SetBlueBoxes(on); });
-    connect(hideTest_, &QCheckBox::clicked, this, &CDialogMacroEdit::OnHideTest);
+    connect(hideTest_, &QCheckBox::toggled, this, &CDialogMacroEdit::OnHideTest);
     connect(displayTimer_, &QTimer::timeout, this, &CDialogMacroEdit::OnDisplayTimer);
 
     // Undo and redo belong to the model wherever the focus is: the list takes its own keys, the text fields are
