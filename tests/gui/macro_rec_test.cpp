@@ -16,6 +16,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include "gui/editors/condition_dialog.h"
 #include "gui/editors/macro_rec.h"
 #include "gui/mainwindow/main_window.h"
 #include "gui/mainwindow/qt_event_loop.h"
@@ -178,6 +179,21 @@ TEST_F(MacroRecTest, RecordFromTheMainWindowTheRecordKeyTogglesAndOkAppendsTheMa
         Tap(VK_A);
         fake.AdvanceMs(250);
         Tap(VK_B);
+
+        // The condition dialog opens on the recorded macro and takes the live input while it is open.
+        QTimer::singleShot(0, [&] {
+            auto* conditions = qobject_cast<CDialogMacroStart*>(QApplication::activeModalWidget());
+            if (!conditions) {
+                ADD_FAILURE() << "no condition dialog open";
+                return;
+            }
+            EXPECT_EQ(session.router().depth(), depth + 2);
+            Tap(VK_A);
+            conditions->reject();
+        });
+        Click(recorder, R::IdCondition);
+        EXPECT_EQ(recorder.model().macro().itemCount(), 5) << "nothing recorded while the condition dialog was open";
+
         Tap(VK_F11); // stops, and is not recorded
         EXPECT_FALSE(recorder.model().recording());
         Tap(VK_A);
