@@ -62,6 +62,8 @@ public:
     EditorServices editorServices();
     ItemClipboard& itemClipboard() { return itemClipboard_; }
     ItemDialogMemory& itemMemory() { return itemMemory_; }
+    // Where the last recorded mouse item left the cursor, for the next recording's relative positions.
+    Point& lastRecordedPos() { return lastRecordedPos_; }
 
     // What run mode shows; null shows nothing. The view must outlive the session or be detached first.
     void SetView(RunView* view) { view_ = view; }
@@ -135,6 +137,7 @@ private:
     ItemClipboard itemClipboard_;
     Point lastCapturePoint_{0, 0};
     ItemDialogMemory itemMemory_;
+    Point lastRecordedPos_{0, 0};
     std::shared_ptr<Inbox> inbox_ = std::make_shared<Inbox>();
     bool runModeBegun_ = false;
     bool monitoring_ = false;

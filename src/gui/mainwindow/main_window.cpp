@@ -444,7 +444,7 @@ void CQuilletDlg::OnRecord() {
     if (!session_.document().Editable()) return; // the library never changes while macros run
     // A macro without a name: the recorder gives it the defaults and the first free "Macro Rec. n".
     Macro macro;
-    CDialogMacroRec recorder(session_, macro, lastRecordedPos_, this);
+    CDialogMacroRec recorder(session_, macro, session_.lastRecordedPos(), this);
     if (recorder.exec() == QDialog::Accepted && session_.document().Append(std::move(macro))) {
         editList_->addItem(FromCp949(session_.library().back().name));
         SelectEditLine(editList_->count() - 1);

@@ -204,8 +204,6 @@ private:
 
     bool exitAllowed_ = false;
     bool destroyed_ = false;
-    // Where the recorder stored its last mouse item; the next recording's relative movements start there.
-    Point lastRecordedPos_;
 };
 
 } // namespace quillet::gui
