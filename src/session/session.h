@@ -17,8 +17,8 @@
 #include <optional>
 #include <string>
 
-#include "engine/engine.h"
 #include "editing/macro_editor.h"
+#include "engine/engine.h"
 #include "engine/mm_timer.h"
 #include "model/macro.h"
 #include "model/settings.h"
