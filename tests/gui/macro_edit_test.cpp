@@ -28,6 +28,7 @@
 #include "gui/message_box.h"
 #include "gui/text.h"
 #include "gui/widgets/list_box_ex.h"
+#include "modal_support.h"
 #include "model/cp949.h"
 #include "model/library_file.h"
 #include "platform/fake/fake_platform.h"
@@ -64,26 +65,10 @@ protected:
                  {}}),
           settings((folder.path() / "Quillet.ini").string(), false), session(fake.platform(), settings, counter, loop) {
         settings.macroOptions &= ~OptionHideEditorTest; // the test group shown
-        modal.setSingleShot(true);
-        QObject::connect(&modal, &QTimer::timeout, [this] {
-            auto* editor = qobject_cast<E*>(QApplication::activeModalWidget());
-            if (!editor) {
-                ADD_FAILURE() << "no macro editor open";
-                return;
-            }
-            inEditor(*editor);
-            if (editor->isVisible()) {
-                ADD_FAILURE() << "the editor was left open";
-                editor->reject();
-            }
-        });
     }
 
-    // Runs act in the editor that the next command opens modally; act must close it.
-    void InNextEditor(std::function<void(E&)> act) {
-        inEditor = std::move(act);
-        modal.start(0);
-    }
+    // Runs act in the macro editor that the next command opens modally; act must close it.
+    void InNextEditor(std::function<void(E&)> act) { modal.Run(std::move(act)); }
     static void Click(QWidget& w, int id) { QTest::mouseClick(FindControl<QAbstractButton>(&w, id), Qt::LeftButton); }
     // A person replaces the text of a field.
     static void Type(QWidget& w, int id, const QString& text) {
@@ -99,15 +84,7 @@ protected:
         QCoreApplication::sendEvent(edit, &typed);
     }
     // A person presses and releases a key anywhere on the desktop.
-    void Tap(uint8_t vk) {
-        platform::RawInputRecord r;
-        r.vkey = vk;
-        r.message = platform::WM_KEYDOWN;
-        ASSERT_TRUE(fake.PushRaw(r));
-        r.message = platform::WM_KEYUP;
-        ASSERT_TRUE(fake.PushRaw(r));
-        QCoreApplication::sendPostedEvents(&loop);
-    }
+    void Tap(uint8_t vk) { test::TapKey(fake, loop, vk); }
     // One period of the test run's timer and of the window's display timer.
     void TestTick(E& editor) {
         fake.AdvanceMs(33);
@@ -130,8 +107,7 @@ protected:
     TimerCounter counter;
     QtEventLoop loop;
     Session session;
-    QTimer modal;
-    std::function<void(E&)> inEditor;
+    test::NextModal<E> modal{"macro editor"};
 };
 
 TEST_F(MacroEditTest, ANewMacroShowsItsDefaultsAndEveryControlHasACaptionAndAnAccessibleName) {
@@ -203,7 +179,7 @@ TEST_F(MacroEditTest, AddFromTheMainWindowAppendsOnOkAndAnEmptyNameKeepsTheEdito
         EXPECT_FALSE(editor.isVisible());
     });
     Click(w, D::IdAdd);
-    EXPECT_FALSE(modal.isActive());
+    EXPECT_FALSE(modal.pending());
     ASSERT_EQ(w.library().size(), 2u);
     EXPECT_EQ(Cp949ToUtf8(w.library()[1].name), "둘째");
     EXPECT_EQ(w.library()[1].repeatCount(), 65535);
@@ -260,8 +236,8 @@ TEST_F(MacroEditTest, EditCancelledLeavesTheLibraryByteForByteAndOkReplacesTheMa
     });
     w.OnEdit();
     w.OnAdd();
-    EXPECT_TRUE(modal.isActive());
-    modal.stop();
+    EXPECT_TRUE(modal.pending());
+    modal.Cancel();
     EXPECT_EQ(w.library().size(), 2u);
 }
 

@@ -22,6 +22,7 @@
 #include "gui/mainwindow/qt_event_loop.h"
 #include "gui/message_box.h"
 #include "gui/text.h"
+#include "modal_support.h"
 #include "model/cp949.h"
 #include "model/library_file.h"
 #include "platform/fake/fake_platform.h"
@@ -43,40 +44,16 @@ protected:
         settings.keyMacroRecord = VK_F11;
         settings.recOptions = 0xB7; // keys, buttons, movement, pauses, merging, absolute positions
         settings.recEventTimeInterval = 100;
-        modal.setSingleShot(true);
-        QObject::connect(&modal, &QTimer::timeout, [this] {
-            auto* recorder = qobject_cast<R*>(QApplication::activeModalWidget());
-            if (!recorder) {
-                ADD_FAILURE() << "no recorder open";
-                return;
-            }
-            inRecorder(*recorder);
-            if (recorder->isVisible()) {
-                ADD_FAILURE() << "the recorder was left open";
-                recorder->reject();
-            }
-        });
     }
 
     // Runs act in the recorder that the next command opens modally; act must close it.
-    void InNextRecorder(std::function<void(R&)> act) {
-        inRecorder = std::move(act);
-        modal.start(0);
-    }
+    void InNextRecorder(std::function<void(R&)> act) { modal.Run(std::move(act)); }
     // A click as assistive technology makes it: a mouse click at a wide check box's centre may miss its text.
     static void Click(QWidget& w, int id) { FindControl<QAbstractButton>(&w, id)->click(); }
     static bool Checked(QWidget& w, int id) { return FindControl<QAbstractButton>(&w, id)->isChecked(); }
     static bool Enabled(QWidget& w, int id) { return FindControl<QWidget>(&w, id)->isEnabled(); }
     // A person presses and releases a key anywhere on the desktop.
-    void Tap(uint8_t vk) {
-        platform::RawInputRecord r;
-        r.vkey = vk;
-        r.message = platform::WM_KEYDOWN;
-        ASSERT_TRUE(fake.PushRaw(r));
-        r.message = platform::WM_KEYUP;
-        ASSERT_TRUE(fake.PushRaw(r));
-        QCoreApplication::sendPostedEvents(&loop);
-    }
+    void Tap(uint8_t vk) { test::TapKey(fake, loop, vk); }
     static std::vector<QString> Rows(const QListWidget* list) {
         std::vector<QString> rows;
         for (int i = 0; i < list->count(); ++i) rows.push_back(list->item(i)->text());
@@ -91,8 +68,7 @@ protected:
     QtEventLoop loop;
     Session session;
     Point lastRecordedPos;
-    QTimer modal;
-    std::function<void(R&)> inRecorder;
+    test::NextModal<R> modal{"recorder"};
 };
 
 TEST_F(MacroRecTest, ControlsCaptionsAndTheBoxesFollowTheOptionsAndTheRecordButton) {
@@ -210,7 +186,7 @@ TEST_F(MacroRecTest, RecordFromTheMainWindowTheRecordKeyTogglesAndOkAppendsTheMa
         Click(recorder, R::IdOk);
     });
     Click(w, D::IdRecord);
-    EXPECT_FALSE(modal.isActive());
+    EXPECT_FALSE(modal.pending());
     EXPECT_EQ(session.router().depth(), depth);
 
     ASSERT_EQ(w.library().size(), 2u);
@@ -241,7 +217,7 @@ TEST_F(MacroRecTest, CancelDropsTheRecordingButKeepsTheOptionsAndRunModeOpensNot
         Click(recorder, R::IdCancel); // while recording
     });
     Click(w, D::IdRecord);
-    EXPECT_FALSE(modal.isActive());
+    EXPECT_FALSE(modal.pending());
     EXPECT_EQ(SerializeMacroLibrary(w.library()), before);
     EXPECT_FALSE(w.modified());
     EXPECT_EQ(FindControl<QListWidget>(&w, D::IdEditList)->count(), 1);
@@ -255,7 +231,7 @@ TEST_F(MacroRecTest, CancelDropsTheRecordingButKeepsTheOptionsAndRunModeOpensNot
         recorder.reject();
     });
     w.OnRecord();
-    modal.stop();
+    modal.Cancel();
     EXPECT_EQ(SerializeMacroLibrary(w.library()), before);
 }
 

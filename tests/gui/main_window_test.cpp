@@ -36,6 +36,7 @@
 #include "model/item_text.h"
 #include "model/library_file.h"
 #include "platform/fake/fake_platform.h"
+#include "modal_support.h"
 #include "test_folder.h"
 
 namespace quillet::gui {
@@ -116,16 +117,7 @@ protected:
     void Select(D& w, int row) { EditList(w)->setCurrentRow(row); }
     QString Count(D& w) { return C<QLabel>(w, D::IdCount)->text(); }
     // A person presses and releases a key: the records go through the monitor's poster to the window's thread.
-    void Tap(D& w, uint8_t vk) {
-        platform::RawInputRecord r;
-        r.vkey = vk;
-        r.message = platform::WM_KEYDOWN;
-        ASSERT_TRUE(fake.PushRaw(r));
-        r.message = platform::WM_KEYUP;
-        ASSERT_TRUE(fake.PushRaw(r));
-        QCoreApplication::sendPostedEvents(&loop);
-        (void)w;
-    }
+    void Tap(D&, uint8_t vk) { test::TapKey(fake, loop, vk); }
     // One tick of the engine timer, delivered as the program delivers it.
     void Tick(D& w, uint32_t ms = 33) {
         fake.AdvanceMs(ms);
