@@ -140,8 +140,8 @@ void Session::StartWindowTimer(int id, uint32_t periodMs) {
 
 void Session::StartWindowTimers() {
     windowTimers_ = true;
-    for (const WindowTimerSpec& spec : kWindowTimers)
-        StartWindowTimer(spec.id, spec.id == kTimerColor ? runMode_.ColorTimerPeriod() : spec.periodMs);
+    for (const WindowTimerPeriod& timer : kWindowTimers)
+        StartWindowTimer(timer.id, timer.id == kTimerColor ? runMode_.ColorTimerPeriod() : timer.periodMs);
 }
 
 void Session::RestartColorTimer(uint32_t periodMs) {
@@ -162,7 +162,7 @@ void Session::End(HeldInput held) {
     router_.Remove(runMode_);
     router_.keyMouseStatusWindow = nullptr;
     if (windowTimers_)
-        for (const WindowTimerSpec& spec : kWindowTimers) loop_.StopTimer(spec.id);
+        for (const WindowTimerPeriod& timer : kWindowTimers) loop_.StopTimer(timer.id);
     windowTimers_ = false;
     engine_.SetLogSink({});
     view_ = nullptr;

@@ -30,11 +30,11 @@ inline constexpr int kTimerRunningDisplay = 1000; // 33 ms: RefreshRunningDispla
 inline constexpr int kTimerTray = 1001;           // 500 ms: UpdateTrayBlink, DrawColorMarkers
 inline constexpr int kTimerClock = 1002;          // 100 ms: EvaluateClockTriggers
 inline constexpr int kTimerColor = 1003;          // colorDelay: EvaluateColorTriggers, EvaluateImageTriggers
-struct WindowTimerSpec {
+struct WindowTimerPeriod {
     int id;
     uint32_t periodMs; // 0 for kTimerColor: its period is the setting colorDelay (see ColorTimerPeriod)
 };
-inline constexpr std::array<WindowTimerSpec, 4> kWindowTimers = {
+inline constexpr std::array<WindowTimerPeriod, 4> kWindowTimers = {
     {{kTimerRunningDisplay, 33}, {kTimerTray, 500}, {kTimerClock, 100}, {kTimerColor, 0}}};
 
 // Balloon of the running macros.

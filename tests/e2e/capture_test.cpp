@@ -114,13 +114,7 @@ protected:
     // the typed text, the coloured window above it, and a person's keyboard.
     void StartApp() {
         std::string error;
-        ASSERT_TRUE(a11y.Start(dir.path() / "a11y", error)) << error;
-        const fs::path runtime = dir.path() / "runtime";
-        ASSERT_EQ(mkdir(runtime.c_str(), 0700), 0);
-        std::vector<std::string> env = {"DISPLAY=" + XDisplayName(), "QT_QPA_PLATFORM=xcb", "WAYLAND_DISPLAY",
-                                        "XDG_RUNTIME_DIR=" + runtime.string()};
-        for (const std::string& e : a11y.AppEnvironment()) env.push_back(e);
-        ASSERT_TRUE(app.Start({QUILLET_APP_PATH}, dir.path(), env, dir.path() / "quillet.log", error)) << error;
+        ASSERT_TRUE(StartProgramOnBus(QUILLET_APP_PATH, XDisplayName(), dir.path(), a11y, app, error)) << error;
         watcher = std::make_unique<WindowWatcher>(XDisplayName());
         ASSERT_NE(watcher->dpy(), nullptr);
         mainWindow = watcher->WaitForWindow(kMainWindow, kStartTimeout, [this] { return !app.Ended(); });

@@ -453,4 +453,21 @@ std::vector<std::pair<std::string, std::string>> IniKeys(const fs::path& file, c
     return keys;
 }
 
+bool StartProgramOnBus(const std::string& program, const std::string& display, const std::filesystem::path& folder,
+                       A11yBus& bus, ChildProcess& app, std::string& error) {
+    if (!bus.Start(folder / "a11y", error)) return false;
+    const std::filesystem::path runtime = folder / "runtime";
+    std::error_code ec;
+    std::filesystem::create_directories(runtime, ec);
+    std::filesystem::permissions(runtime, std::filesystem::perms::owner_all, ec);
+    if (ec) {
+        error = "cannot make the runtime folder " + runtime.string() + ": " + ec.message();
+        return false;
+    }
+    std::vector<std::string> env = {"DISPLAY=" + display, "QT_QPA_PLATFORM=xcb", "WAYLAND_DISPLAY",
+                                    "XDG_RUNTIME_DIR=" + runtime.string()};
+    for (const std::string& e : bus.AppEnvironment()) env.push_back(e);
+    return app.Start({program}, folder, env, folder / "quillet.log", error);
+}
+
 } // namespace quillet::e2e
