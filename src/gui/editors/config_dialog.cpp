@@ -26,9 +26,13 @@ QLineEdit* DigitsEdit(QWidget* parent, int id, const QString& name) {
     return edit;
 }
 
-QComboBox* KeyList(QWidget* parent, int id, const QString& name, int code) {
-    QComboBox* combo = DropDown(parent, id, name);
-    CDialogCommon::FillKeyCombo(combo, code);
+// A key list with its label in front, on one row of grid: every key name, row `selected` chosen (none when -1).
+QComboBox* AddKeyRow(QGridLayout* grid, QWidget* parent, int row, int id, const char* utf8Label, int selected) {
+    QComboBox* combo = DropDown(parent, id, Utf8(utf8Label));
+    CDialogCommon::FillKeyCombo(combo, -1);
+    combo->setCurrentIndex(selected);
+    grid->addWidget(LabelFor(parent, combo, utf8Label), row, 0);
+    grid->addWidget(combo, row, 1);
     return combo;
 }
 
@@ -69,10 +73,7 @@ void CDialogConfig::Build() {
     // Running macros.
     auto* running = new QGroupBox(Utf8("매크로 실행과 관련된 설정"), this);
     auto* r = new QGridLayout(running);
-    QComboBox* runKey = KeyList(running, IdRunKey, Utf8("매크로 실행/편집 토글 키:"), -1);
-    runKey->setCurrentIndex(m.runKey);
-    r->addWidget(LabelFor(running, runKey, "매크로 실행/편집 토글 키:"), 0, 0);
-    r->addWidget(runKey, 0, 1, 1, 2);
+    AddKeyRow(r, running, 0, IdRunKey, "매크로 실행/편집 토글 키:", m.runKey);
     QCheckBox* selected =
         Check(running, IdStartSelected, "\"매크로 실행 가능\" 선택 시 리스트 박스에서 선택된 매크로 실행");
     selected->setChecked(m.startSelected);
@@ -102,27 +103,15 @@ void CDialogConfig::Build() {
     // Recording.
     auto* recording = new QGroupBox(Utf8("매크로 기록에 사용되는 키 설정"), this);
     auto* k = new QGridLayout(recording);
-    QComboBox* recordKey = KeyList(recording, IdRecordKey, Utf8("매크로 기록 시작/중단 키:"), -1);
-    recordKey->setCurrentIndex(m.recordKey);
-    k->addWidget(LabelFor(recording, recordKey, "매크로 기록 시작/중단 키:"), 0, 0);
-    k->addWidget(recordKey, 0, 1);
-    QComboBox* captureKey = KeyList(recording, IdCaptureKey, Utf8("마우스 현재 위치 캡쳐 키:"), -1);
-    captureKey->setCurrentIndex(m.captureKey);
-    k->addWidget(LabelFor(recording, captureKey, "마우스 현재 위치 캡쳐 키:"), 1, 0);
-    k->addWidget(captureKey, 1, 1);
+    AddKeyRow(k, recording, 0, IdRecordKey, "매크로 기록 시작/중단 키:", m.recordKey);
+    AddKeyRow(k, recording, 1, IdCaptureKey, "마우스 현재 위치 캡쳐 키:", m.captureKey);
     layout->addWidget(recording);
 
     // Conditions.
     auto* conditions = new QGroupBox(Utf8("매크로 시작/중지 조건 설정에 사용되는 키 설정"), this);
     auto* c = new QGridLayout(conditions);
-    QComboBox* startKey = KeyList(conditions, IdColorStartKey, Utf8("시작 색, 화면위치 선택 키:"), -1);
-    startKey->setCurrentIndex(m.colorStartKey);
-    c->addWidget(LabelFor(conditions, startKey, "시작 색, 화면위치 선택 키:"), 0, 0);
-    c->addWidget(startKey, 0, 1);
-    QComboBox* stopKey = KeyList(conditions, IdColorStopKey, Utf8("종료 색, 화면위치 선택 키:"), -1);
-    stopKey->setCurrentIndex(m.colorStopKey);
-    c->addWidget(LabelFor(conditions, stopKey, "종료 색, 화면위치 선택 키:"), 1, 0);
-    c->addWidget(stopKey, 1, 1);
+    AddKeyRow(c, conditions, 0, IdColorStartKey, "시작 색, 화면위치 선택 키:", m.colorStartKey);
+    AddKeyRow(c, conditions, 1, IdColorStopKey, "종료 색, 화면위치 선택 키:", m.colorStopKey);
     QCheckBox* marks = Check(conditions, IdMarkColors, "화면에 매크로 시작(빨강)/종료(파랑) 색 인식 위치 표시");
     marks->setChecked(m.markColors);
     c->addWidget(marks, 2, 0, 1, 2);
