@@ -1,6 +1,8 @@
 # Cross-compiling for 64-bit Windows with mingw-w64 (Debian: package mingw-w64).
-#   cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-w64.cmake
+#   cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-w64.cmake [-DQUILLET_WINDOWS_SDK=DIR]
 # The posix thread model is used so that std::thread and std::mutex are available.
+# QUILLET_WINDOWS_SDK names the folder scripts/windows-sdk.sh built Qt and OpenCV for Windows into; with it the
+# desktop program is built too, its Qt host tools (moc, rcc, uic) taken from the build machine's Qt in /usr.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
@@ -10,6 +12,15 @@ find_program(CMAKE_CXX_COMPILER NAMES ${QUILLET_MINGW_PREFIX}-g++-posix ${QUILLE
 find_program(CMAKE_RC_COMPILER NAMES ${QUILLET_MINGW_PREFIX}-windres)
 
 set(CMAKE_FIND_ROOT_PATH /usr/${QUILLET_MINGW_PREFIX})
+# Passed on to the test projects that CMake compiles while it configures.
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES QUILLET_WINDOWS_SDK)
+if(QUILLET_WINDOWS_SDK)
+    list(APPEND CMAKE_FIND_ROOT_PATH ${QUILLET_WINDOWS_SDK})
+    list(APPEND CMAKE_PREFIX_PATH ${QUILLET_WINDOWS_SDK})
+    if(NOT QT_HOST_PATH)
+        set(QT_HOST_PATH /usr)
+    endif()
+endif()
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

@@ -10,7 +10,9 @@
 #                (at-spi2-core) and its Python client (python3-pyatspi) that drive the program's windows as a person
 #   bench        Google Benchmark, for bench/
 #   fuzz         clang with libFuzzer, for fuzz/
-#   cross        mingw-w64 and Wine: the Windows cross build and its check
+#   cross        mingw-w64 and Wine: the Windows cross build and its check; zlib for mingw-w64 and Debian's source
+#                tools for scripts/windows-sdk.sh
+#   package      the .deb's dependencies (dpkg-shlibdeps) and the checks of its desktop entry and AppStream data
 #   screenshots  ImageMagick and xdotool, for scripts/screenshots.sh
 set -euo pipefail
 
@@ -25,18 +27,19 @@ group_packages() {
     test) echo libgtest-dev libgmock-dev googletest dbus-daemon xdotool xterm at-spi2-core python3-pyatspi ;;
     bench) echo libbenchmark-dev ;;
     fuzz) echo clang libclang-rt-14-dev ;;
-    cross) echo g++-mingw-w64-x86-64-posix wine wine64 ;;
+    cross) echo g++-mingw-w64-x86-64-posix wine wine64 libz-mingw-w64-dev dpkg-dev ;;
+    package) echo dpkg-dev desktop-file-utils appstream ;;
     screenshots) echo imagemagick xdotool ;;
     *) return 1 ;;
     esac
 }
 
 groups=("$@")
-if [ ${#groups[@]} -eq 0 ]; then groups=(run test bench fuzz cross screenshots); fi
+if [ ${#groups[@]} -eq 0 ]; then groups=(run test bench fuzz cross package screenshots); fi
 packages=()
 for g in "${groups[@]}"; do
     if ! list=$(group_packages "$g"); then
-        echo "install-deps.sh: unknown group '$g' (groups: run test bench fuzz cross screenshots)" >&2
+        echo "install-deps.sh: unknown group '$g' (groups: run test bench fuzz cross package screenshots)" >&2
         exit 2
     fi
     read -r -a more <<<"$list"
