@@ -5,6 +5,9 @@
 #include <X11/keysym.h>
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
+#include <cstdlib>
 #include <memory>
 
 #include "platform/x11/x11_platform.h"
@@ -14,7 +17,7 @@ namespace quillet::platform::x11::test {
 namespace {
 
 constexpr uint8_t VK_SHIFT = 0x10, VK_CONTROL = 0x11, VK_MENU = 0x12, VK_CAPITAL = 0x14, VK_HOME = 0x24;
-constexpr uint8_t VK_RSHIFT = 0xA1, VK_RCONTROL = 0xA3, VK_F13 = 0x7C, VK_NUMPAD7 = 0x67;
+constexpr uint8_t VK_RSHIFT = 0xA1, VK_RCONTROL = 0xA3, VK_F13 = 0x7C, VK_F14 = 0x7D, VK_NUMPAD7 = 0x67;
 constexpr uint8_t VK_OEM_1 = 0xBA, VK_OEM_2 = 0xBF, VK_OEM_3 = 0xC0, VK_OEM_7 = 0xDE, VK_OEM_MINUS = 0xBD;
 
 int32_t ToAbsolute(int32_t v, int32_t extent) {
@@ -145,6 +148,48 @@ TEST_F(InjectionTest, TypedCharactersWorkWhenTheLayoutLacksTheirKey) {
     XSync(client->dpy(), False);
     ASSERT_TRUE(received);
     EXPECT_EQ(client->Typed(), ":;");
+}
+
+TEST_F(InjectionTest, SpareKeycodesFollowKeymapChanges) {
+    // A whole new keymap loaded while a macro plays: the binding it replaced is gone, F13 is bound again.
+    x = Open(std::chrono::hours(1));
+    ASSERT_TRUE(x);
+    Tap(VK_F13, 0);
+    ASSERT_TRUE(WaitForKeys(2));
+    ASSERT_EQ(PressedSym(0), static_cast<KeySym>(XK_F13));
+    const std::string command = "setxkbmap -display " + XDisplayName() + " -layout us";
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << command;
+    ASSERT_TRUE(client->WaitFor([&] { return !KeymapHas(client->dpy(), XK_F13); }));
+    Tap(VK_F13, 0);
+    ASSERT_TRUE(WaitForKeys(4));
+    EXPECT_EQ(PressedSym(2), static_cast<KeySym>(XK_F13));
+
+    // A keycode given to a real key while bound for us is the user's now: the end of the linger leaves it alone.
+    x = Open(std::chrono::milliseconds(200));
+    ASSERT_TRUE(x);
+    ASSERT_TRUE(x->monitor().Start(owner.poster(), [](const RawInputRecord&) {})); // keeps time for unbinding
+    Tap(VK_F13, 0);
+    ASSERT_TRUE(WaitForKeys(6));
+    ASSERT_EQ(PressedSym(4), static_cast<KeySym>(XK_F13));
+    const auto taken = static_cast<KeyCode>(client->keys[4].keycode);
+    KeySym real[2] = {XK_F20, XK_F20};
+    XChangeKeyboardMapping(client->dpy(), taken, 2, real, 1);
+    XSync(client->dpy(), False);
+    // Bound after the change, so unbound after the first binding's linger has ended too.
+    Tap(VK_F14, 0);
+    ASSERT_TRUE(WaitForKeys(8));
+    ASSERT_EQ(PressedSym(6), static_cast<KeySym>(XK_F14));
+    EXPECT_TRUE(client->WaitFor([&] { return !KeymapHas(client->dpy(), XK_F14); }));
+    EXPECT_EQ(KeycodeOf(client->dpy(), XK_F20), taken);
+    // F13 goes to a keycode that carries it, not to the one the user has now.
+    Tap(VK_F13, 0);
+    ASSERT_TRUE(WaitForKeys(10));
+    EXPECT_EQ(PressedSym(8), static_cast<KeySym>(XK_F13));
+    EXPECT_NE(client->keys[8].keycode, taken);
+    KeySym blank[2] = {NoSymbol, NoSymbol};
+    XChangeKeyboardMapping(client->dpy(), taken, 2, blank, 1);
+    XSync(client->dpy(), False);
 }
 
 TEST_F(InjectionTest, BindingsAndHeldKeysAreUndoneWhenTheBackendCloses) {

@@ -9,6 +9,7 @@ namespace quillet::platform::x11 {
 Keymap::Keymap(Display* dpy) : dpy_(dpy) {
     int opcode = 0, errorBase = 0, major = XkbMajorVersion, minor = XkbMinorVersion;
     if (XkbQueryExtension(dpy_, &opcode, &xkbEventBase_, &errorBase, &major, &minor)) {
+        xkbOpcode_ = opcode;
         const unsigned mask = XkbMapNotifyMask | XkbNewKeyboardNotifyMask;
         XkbSelectEvents(dpy_, XkbUseCoreKbd, mask, mask);
         XkbSelectEventDetails(dpy_, XkbUseCoreKbd, XkbStateNotify, XkbModifierLockMask, XkbModifierLockMask);
@@ -25,11 +26,23 @@ bool Keymap::HandleEvent(XEvent& ev) {
     if (ev.type == MappingNotify) {
         XRefreshKeyboardMapping(&ev.xmapping);
         stale_ = true;
+        ++mapChanges_;
         return true;
     }
     if (xkbEventBase_ >= 0 && ev.type == xkbEventBase_) {
         const auto* xkb = reinterpret_cast<const XkbAnyEvent*>(&ev);
-        if (xkb->xkb_type == XkbMapNotify || xkb->xkb_type == XkbNewKeyboardNotify) stale_ = true;
+        if (xkb->xkb_type == XkbMapNotify || xkb->xkb_type == XkbNewKeyboardNotify) {
+            stale_ = true;
+            ++mapChanges_;
+        }
+        if (xkb->xkb_type == XkbNewKeyboardNotify) {
+            // The server also reports a new keyboard when it changes a map in place (our own bindings included)
+            // or switches between the devices' maps; only a map loaded by name replaces every key.
+            const auto* nkn = reinterpret_cast<const XkbNewKeyboardNotifyEvent*>(&ev);
+            if (static_cast<unsigned char>(nkn->req_major) == xkbOpcode_ &&
+                static_cast<unsigned char>(nkn->req_minor) == X_kbGetKbdByName)
+                ++keymapLoads_;
+        }
         if (xkb->xkb_type == XkbStateNotify)
             lockedMods_ = reinterpret_cast<const XkbStateNotifyEvent*>(&ev)->locked_mods;
         return true;
@@ -120,12 +133,44 @@ void SpareKeys::Bind(KeyCode kc, KeySym sym, KeySym shifted) {
     keymap_.Invalidate();
 }
 
+bool SpareKeys::Carries(const Binding& b) {
+    int perKey = 0;
+    KeySym* syms = XGetKeyboardMapping(dpy_, b.keycode, 1, &perKey);
+    if (syms == nullptr) return false;
+    const bool carries = perKey >= 1 && syms[0] == b.sym &&
+                         (b.shifted == NoSymbol || b.shifted == b.sym || (perKey >= 2 && syms[1] == b.shifted));
+    XFree(syms);
+    return carries;
+}
+
+std::vector<SpareKeys::Binding>::iterator SpareKeys::Forget(std::vector<Binding>::iterator it) {
+    // Whoever took the keycode changed the map, which we may not have heard of yet: read it again before choosing
+    // a free keycode.
+    keymap_.Invalidate();
+    return bound_.erase(it);
+}
+
+void SpareKeys::Reconcile() {
+    if (keymap_.keymapLoads() != seenKeymapLoads_) {
+        // A whole new map: every keycode is the new map's, whatever it carries.
+        bound_.clear();
+    } else if (keymap_.mapChanges() != seenMapChanges_) {
+        for (auto it = bound_.begin(); it != bound_.end();) it = Carries(*it) ? it + 1 : Forget(it);
+    }
+    seenKeymapLoads_ = keymap_.keymapLoads();
+    seenMapChanges_ = keymap_.mapChanges();
+}
+
 KeyCode SpareKeys::Acquire(KeySym sym, KeySym shifted, SteadyTime now) {
-    for (Binding& b : bound_) {
-        if (b.sym == sym) {
-            b.lastUse = now;
-            return b.keycode;
+    Reconcile();
+    for (auto it = bound_.begin(); it != bound_.end(); ++it) {
+        if (it->sym != sym) continue;
+        if (Carries(*it)) {
+            it->lastUse = now;
+            return it->keycode;
         }
+        Forget(it);
+        break;
     }
     std::vector<KeyCode> free = keymap_.FreeKeycodes();
     free.erase(std::remove_if(free.begin(), free.end(), [this](KeyCode kc) { return IsBound(kc); }), free.end());
@@ -133,19 +178,27 @@ KeyCode SpareKeys::Acquire(KeySym sym, KeySym shifted, SteadyTime now) {
         // From the top: the high keycodes are the ones least likely to be claimed by a keyboard plugged in later.
         const KeyCode kc = free.back();
         Bind(kc, sym, shifted);
-        bound_.push_back({kc, sym, now, false});
+        bound_.push_back({kc, sym, shifted, now, false});
         return kc;
     }
-    // Every free keycode is taken: reuse the binding unused for longest, unless its key is held.
-    Binding* oldest = nullptr;
-    for (Binding& b : bound_) {
-        if (!b.held && (oldest == nullptr || b.lastUse < oldest->lastUse)) oldest = &b;
+    // Every free keycode is taken: reuse the binding unused for longest, unless its key is held or the keycode has
+    // been given to something else meanwhile.
+    for (;;) {
+        auto oldest = bound_.end();
+        for (auto it = bound_.begin(); it != bound_.end(); ++it) {
+            if (!it->held && (oldest == bound_.end() || it->lastUse < oldest->lastUse)) oldest = it;
+        }
+        if (oldest == bound_.end()) return 0;
+        if (!Carries(*oldest)) {
+            Forget(oldest);
+            continue;
+        }
+        Bind(oldest->keycode, sym, shifted);
+        oldest->sym = sym;
+        oldest->shifted = shifted;
+        oldest->lastUse = now;
+        return oldest->keycode;
     }
-    if (oldest == nullptr) return 0;
-    Bind(oldest->keycode, sym, shifted);
-    oldest->sym = sym;
-    oldest->lastUse = now;
-    return oldest->keycode;
 }
 
 void SpareKeys::Pressed(KeyCode kc, SteadyTime now) {
@@ -167,6 +220,7 @@ void SpareKeys::Released(KeyCode kc, SteadyTime now) {
 }
 
 std::optional<SteadyTime> SpareKeys::Expire(SteadyTime now) {
+    Reconcile();
     std::optional<SteadyTime> next;
     for (auto it = bound_.begin(); it != bound_.end();) {
         if (it->held) {
@@ -175,7 +229,7 @@ std::optional<SteadyTime> SpareKeys::Expire(SteadyTime now) {
         }
         const SteadyTime due = it->lastUse + linger_;
         if (due <= now) {
-            Bind(it->keycode, NoSymbol, NoSymbol);
+            if (Carries(*it)) Bind(it->keycode, NoSymbol, NoSymbol);
             it = bound_.erase(it);
         } else {
             if (!next || due < *next) next = due;
@@ -186,7 +240,9 @@ std::optional<SteadyTime> SpareKeys::Expire(SteadyTime now) {
 }
 
 void SpareKeys::ReleaseAll() {
-    for (const Binding& b : bound_) Bind(b.keycode, NoSymbol, NoSymbol);
+    Reconcile();
+    for (const Binding& b : bound_)
+        if (Carries(b)) Bind(b.keycode, NoSymbol, NoSymbol);
     bound_.clear();
 }
 

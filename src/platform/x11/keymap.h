@@ -29,6 +29,10 @@ public:
     // Map-change events (core MappingNotify, XKB map and new-keyboard notifications); true when consumed.
     bool HandleEvent(XEvent& ev);
     int xkbEventBase() const { return xkbEventBase_; }
+    // Counts of the changes handled so far: any change of the map (our own included), and whole keymaps loaded by
+    // name (a layout switch). Whoever keeps keycodes across calls compares them.
+    unsigned mapChanges() const { return mapChanges_; }
+    unsigned keymapLoads() const { return keymapLoads_; }
 
     // Keysym the key produces with no modifier but the given Num Lock state; NoSymbol when it has none.
     KeySym KeysymOf(KeyCode kc, bool numLock);
@@ -47,6 +51,9 @@ private:
     int xkbEventBase_ = -1;
     XkbDescPtr desc_ = nullptr;
     bool stale_ = true;
+    unsigned mapChanges_ = 0;
+    unsigned keymapLoads_ = 0;
+    int xkbOpcode_ = -1;
     unsigned numLockMask_ = 0;
     std::optional<unsigned> lockedMods_;
     std::unordered_map<KeySym, KeyCode> cache_[2]; // by Num Lock state
@@ -56,18 +63,26 @@ private:
 // Keysyms bound to free keycodes for as long as they are in use. A binding is kept while its key is held and for
 // `linger` after its last event, so that clients translate the event with the binding still in place; then the
 // keycode is emptied again. Everything is restored by ReleaseAll (on close).
+//
+// The keymap belongs to the user, who may replace it at any time (a layout switch loads a whole new one): a binding
+// whose keycode no longer carries what we bound is forgotten, never handed out again and never emptied, since the
+// keycode may be a real key of the new map now. Bindings are checked after every map change we hear of, and each
+// one directly with the server before it is handed out or emptied, because the change may not have reached us yet.
+// That check costs one round trip to the server.
 class SpareKeys {
 public:
     SpareKeys(Display* dpy, Keymap& keymap, std::chrono::milliseconds linger)
-        : dpy_(dpy), keymap_(keymap), linger_(linger) {}
+        : dpy_(dpy), keymap_(keymap), linger_(linger), seenMapChanges_(keymap.mapChanges()),
+          seenKeymapLoads_(keymap.keymapLoads()) {}
 
     // Keycode carrying `sym` (and `shifted` on its Shift level, when not NoSymbol), binding a free one when needed;
-    // 0 when every free keycode is busy.
+    // 0 when every free keycode is busy. A binding already made is handed out only while it still carries `sym`.
     KeyCode Acquire(KeySym sym, KeySym shifted, SteadyTime now);
     void Pressed(KeyCode kc, SteadyTime now);
     void Released(KeyCode kc, SteadyTime now);
     // Unbinds what has lingered long enough; returns when the next binding becomes due, if any.
     std::optional<SteadyTime> Expire(SteadyTime now);
+    // Unbinds everything that still carries our binding.
     void ReleaseAll();
     bool IsBound(KeyCode kc) const;
     std::size_t boundCount() const { return bound_.size(); }
@@ -76,14 +91,23 @@ private:
     struct Binding {
         KeyCode keycode;
         KeySym sym;
+        KeySym shifted;
         SteadyTime lastUse;
         bool held = false;
     };
     void Bind(KeyCode kc, KeySym sym, KeySym shifted);
+    // Whether the server's map still has the binding on its keycode (one round trip).
+    bool Carries(const Binding& b);
+    // Forgets the bindings a map change heard of since the last call has taken away.
+    void Reconcile();
+    // Forgets a binding the map no longer has; the next free keycodes are read from the server again.
+    std::vector<Binding>::iterator Forget(std::vector<Binding>::iterator it);
     Display* dpy_;
     Keymap& keymap_;
     std::chrono::milliseconds linger_;
     std::vector<Binding> bound_;
+    unsigned seenMapChanges_;
+    unsigned seenKeymapLoads_;
 };
 
 } // namespace quillet::platform::x11
