@@ -11,8 +11,7 @@ namespace quillet::platform {
 namespace {
 
 // Owns a backend object and hands out its interfaces.
-template <typename Backend>
-class OwnedPlatform final : public SystemPlatform {
+template <typename Backend> class OwnedPlatform final : public SystemPlatform {
 public:
     explicit OwnedPlatform(std::unique_ptr<Backend> backend) : backend_(std::move(backend)) {}
     Platform platform() override { return backend_->platform(); }
@@ -21,10 +20,14 @@ private:
     std::unique_ptr<Backend> backend_;
 };
 
-template <typename Backend>
-std::unique_ptr<SystemPlatform> Own(std::unique_ptr<Backend> backend) {
+template <typename Backend> std::unique_ptr<SystemPlatform> Own(std::unique_ptr<Backend> backend) {
     if (!backend) return nullptr;
     return std::make_unique<OwnedPlatform<Backend>>(std::move(backend));
+}
+
+[[maybe_unused]] void AddGuardianWarning(std::string& warning, const std::string& problem) {
+    if (!warning.empty()) warning += "\n";
+    warning += "no guardian (" + problem + "): keys and buttons a macro holds stay down if this program is killed";
 }
 
 } // namespace
@@ -32,7 +35,11 @@ std::unique_ptr<SystemPlatform> Own(std::unique_ptr<Backend> backend) {
 std::unique_ptr<SystemPlatform> OpenSystemPlatform(std::string& error, std::string& warning) {
 #if defined(QUILLET_HAVE_X11)
     warning = x11::DescribeSessionProblem();
-    return Own(x11::X11Platform::Open(error));
+    x11::X11Options options;
+    options.guardian = true;
+    std::unique_ptr<x11::X11Platform> backend = x11::X11Platform::Open(options, error);
+    if (backend && !backend->guardianProblem().empty()) AddGuardianWarning(warning, backend->guardianProblem());
+    return Own(std::move(backend));
 #elif defined(QUILLET_HAVE_WIN32)
     warning.clear();
     return Own(win32::OpenWin32Platform(error));

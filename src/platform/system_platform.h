@@ -14,8 +14,9 @@ public:
     virtual Platform platform() = 0;
 };
 
-// Opens the backend. On failure returns null and says why in error; warning is set when it opens but cannot do
-// everything (a Wayland session, where only X programs can be reached).
+// Opens the backend, with a guardian process that releases what macros hold if the program ends abnormally. On
+// failure returns null and says why in error; warning is set when it opens but cannot do everything (a Wayland
+// session, where only X programs can be reached; no guardian), one line per problem.
 std::unique_ptr<SystemPlatform> OpenSystemPlatform(std::string& error, std::string& warning);
 
 } // namespace quillet::platform

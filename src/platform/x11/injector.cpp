@@ -4,6 +4,7 @@
 #include <X11/extensions/XTest.h>
 
 #include "platform/x11/keysym_table.h"
+#include "platform/x11/person_keys.h"
 
 namespace quillet::platform::x11 {
 namespace {
@@ -48,10 +49,32 @@ X11InputOutput::~X11InputOutput() {
     for (unsigned b = 0; b < buttonsHeld_.size(); ++b)
         if (buttonsHeld_.test(b)) FakeButton(b, false);
     XSync(conn_.dpy(), False);
+    SettleAndRecord();
+}
+
+void X11InputOutput::SettleAndRecord() {
+    conn_.Settle();
+    if (!anyReleased_) return;
+    for (unsigned kc = 0; kc < releasedKeycodes_.size(); ++kc)
+        if (releasedKeycodes_.test(kc)) ledger_.KeyUp(kc);
+    for (unsigned b = 0; b < releasedButtons_.size(); ++b)
+        if (releasedButtons_.test(b)) ledger_.ButtonUp(b);
+    releasedKeycodes_.reset();
+    releasedButtons_.reset();
+    anyReleased_ = false;
 }
 
 void X11InputOutput::FakeKey(KeyCode kc, bool press) {
     Display* d = conn_.dpy();
+    if (ledger_.active()) {
+        if (press) {
+            ledger_.KeyDown(kc);
+            releasedKeycodes_.reset(kc);
+        } else {
+            releasedKeycodes_.set(kc);
+            anyReleased_ = true;
+        }
+    }
     XTestFakeKeyEvent(d, kc, press ? True : False, CurrentTime);
     if (conn_.monitoring())
         conn_.filter().Expect(NextRequest(d) - 1, press ? RawKind::KeyDown : RawKind::KeyUp, kc,
@@ -60,11 +83,42 @@ void X11InputOutput::FakeKey(KeyCode kc, bool press) {
 
 void X11InputOutput::FakeButton(unsigned button, bool press) {
     Display* d = conn_.dpy();
+    if (ledger_.active() && button < releasedButtons_.size()) {
+        if (press) {
+            ledger_.ButtonDown(button);
+            releasedButtons_.reset(button);
+        } else {
+            releasedButtons_.set(button);
+            anyReleased_ = true;
+        }
+    }
     XTestFakeButtonEvent(d, button, press ? True : False, CurrentTime);
     if (conn_.monitoring())
         conn_.filter().Expect(NextRequest(d) - 1, press ? RawKind::ButtonDown : RawKind::ButtonUp,
                               static_cast<int>(button), std::chrono::steady_clock::now());
     if (button < buttonsHeld_.size()) buttonsHeld_.set(button, press);
+}
+
+bool X11InputOutput::HeldBackForPerson(KeyCode kc, bool release) {
+    // The master keyboard keeps one state per key for all its devices: our release of a modifier would end the
+    // person's hold on it too, and X does not repeat modifiers to restore it.
+    std::optional<std::bitset<256>> personHeld;
+    const auto person = [&]() -> const std::bitset<256>& {
+        if (!personHeld) personHeld = PersonHeldKeycodes(conn_.dpy());
+        return *personHeld;
+    };
+    if (owedRelease_.any()) {
+        // Releases held back until the person let go; our device still holds those keys.
+        for (unsigned k = 0; k < owedRelease_.size(); ++k) {
+            if (!owedRelease_.test(k) || person().test(k)) continue;
+            owedRelease_.reset(k);
+            FakeKey(static_cast<KeyCode>(k), false);
+        }
+        if (!release) owedRelease_.reset(kc); // pressed again: ours to release later
+    }
+    if (!release || !conn_.keymap().IsModifier(kc) || !person().test(kc)) return false;
+    owedRelease_.set(kc);
+    return true;
 }
 
 void X11InputOutput::SendKeyEvent(uint8_t vk, uint8_t /*scan*/, uint32_t flags) {
@@ -87,7 +141,7 @@ void X11InputOutput::SendKeyEvent(uint8_t vk, uint8_t /*scan*/, uint32_t flags) 
         if (kc == 0) kc = conn_.spareKeys().Acquire(sym, ShiftedKeysymForVk(vk), now);
     }
     if (kc == 0) return;
-    FakeKey(kc, !release);
+    if (!HeldBackForPerson(kc, release)) FakeKey(kc, !release);
     pressedKeycode_[vk] = release ? 0 : kc;
     if (conn_.spareKeys().IsBound(kc)) {
         if (release)
@@ -95,7 +149,7 @@ void X11InputOutput::SendKeyEvent(uint8_t vk, uint8_t /*scan*/, uint32_t flags) 
         else
             conn_.spareKeys().Pressed(kc, now);
     }
-    conn_.Settle();
+    SettleAndRecord();
 }
 
 void X11InputOutput::Wheel(int32_t data, int& remainder, unsigned positiveButton, unsigned negativeButton) {
@@ -143,7 +197,7 @@ void X11InputOutput::SendMouseEvent(uint32_t flags, int32_t x, int32_t y, int32_
     }
     if ((flags & MOUSEEVENTF_WHEEL) != 0) Wheel(data, wheelRemainder_, 4, 5);
     if ((flags & MOUSEEVENTF_HWHEEL) != 0) Wheel(data, hwheelRemainder_, 7, 6);
-    conn_.Settle();
+    SettleAndRecord();
 }
 
 uint8_t X11InputOutput::ScanCodeOf(uint8_t vk) {

@@ -13,6 +13,7 @@ using InputOutputInterface = InputOutput;
 #include <array>
 #include <bitset>
 
+#include "platform/held_input_ledger.h"
 #include "platform/x11/input_connection.h"
 
 namespace quillet::platform::x11 {
@@ -22,7 +23,8 @@ inline constexpr uint32_t MOUSEEVENTF_HWHEEL = 0x1000;
 
 class X11InputOutput final : public InputOutputInterface {
 public:
-    explicit X11InputOutput(InputConnection& conn) : conn_(conn) {}
+    // Every key and button it presses goes on the ledger (a guardian's shared block, or nothing).
+    explicit X11InputOutput(InputConnection& conn, HeldInputLedger ledger = {}) : conn_(conn), ledger_(ledger) {}
     // Releases every key and button still held through this object: XTest keys stay down after we are gone.
     ~X11InputOutput() override;
 
@@ -42,12 +44,24 @@ private:
     void FakeKey(KeyCode kc, bool press);
     void FakeButton(unsigned button, bool press);
     void Wheel(int32_t data, int& remainder, unsigned positiveButton, unsigned negativeButton);
+    // True when the key event must not be sent: the release of a modifier that a person holds on a keyboard of
+    // theirs. Such a release is owed and sent once the person has let go (checked at our next key event, which
+    // costs a query of the devices' key state while anything is owed).
+    bool HeldBackForPerson(KeyCode kc, bool release);
+    // Flushes the requests to the server, then takes released keys and buttons off the ledger: a release still
+    // in Xlib's buffer when the program dies never reached the server, so it must stay on the ledger until then.
+    void SettleAndRecord();
     // Virtual keys marked down (0x80) from the server's key bitmap and the pointer's buttons.
     void DownKeys(bool keys, bool buttons, std::array<uint8_t, 256>& state);
 
     InputConnection& conn_;
     std::array<KeyCode, 256> pressedKeycode_{}; // by virtual key: the keycode its last press went to
     std::bitset<16> buttonsHeld_;
+    std::bitset<256> owedRelease_; // keycodes released by a macro while a person held them, not yet sent
+    HeldInputLedger ledger_;
+    std::bitset<256> releasedKeycodes_; // released since the last flush
+    std::bitset<16> releasedButtons_;
+    bool anyReleased_ = false;
     int wheelRemainder_ = 0;
     int hwheelRemainder_ = 0;
 };

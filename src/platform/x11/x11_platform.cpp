@@ -36,7 +36,13 @@ std::unique_ptr<X11Platform> X11Platform::Open(const X11Options& options, std::s
     if (!p->conn_) return nullptr;
     p->screen_ = X11Screen::Open(options.display, options.useShm, error);
     if (!p->screen_) return nullptr;
-    p->io_ = std::make_unique<X11InputOutput>(*p->conn_);
+    if (options.guardian) {
+        GuardianOptions g;
+        g.executable = options.guardianExecutable;
+        g.display = options.display;
+        p->guardian_ = StartGuardian(g, p->guardianProblem_);
+    }
+    p->io_ = std::make_unique<X11InputOutput>(*p->conn_, p->guardian_ ? p->guardian_->ledger() : HeldInputLedger{});
     p->monitor_ = std::make_unique<X11InputMonitor>(*p->conn_);
     p->ime_ = std::make_unique<Fcitx5InputMethod>(options.imeBusAddress);
     p->clock_ = std::make_unique<PosixClock>();

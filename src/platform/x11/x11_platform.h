@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/guardian.h"
 #include "platform/platform.h"
 
 // X.h defines InputOutput as a macro; this header may be included after it.
@@ -32,6 +33,10 @@ struct X11Options {
     bool useShm = true;                             // false: read rectangles with XGetImage only
     std::chrono::milliseconds spareKeyLinger{3000}; // how long a temporarily bound keysym stays bound after use
     std::string imeBusAddress;                      // empty: the session bus
+    // Start a guardian process that releases what macros hold if this program ends abnormally. The program and
+    // quillet-cli turn it on; backend tests that do not need it leave it off.
+    bool guardian = false;
+    std::string guardianExecutable; // empty: found as platform/guardian.h says
 };
 
 class X11Platform {
@@ -51,9 +56,15 @@ public:
 
     // True while screen rectangles are read through MIT-SHM.
     bool usingShm() const;
+    // The running guardian, null when none was asked for or it could not start (guardianProblem() says why).
+    const Guardian* guardian() const { return guardian_.get(); }
+    const std::string& guardianProblem() const { return guardianProblem_; }
 
 private:
     X11Platform();
+    // Declared first so that it goes last: the injector's own release of held keys comes before the goodbye.
+    std::unique_ptr<Guardian> guardian_;
+    std::string guardianProblem_;
     std::unique_ptr<InputConnection> conn_;
     std::unique_ptr<X11InputOutput> io_;
     std::unique_ptr<X11InputMonitor> monitor_;
