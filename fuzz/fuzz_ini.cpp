@@ -101,7 +101,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
            text[text.size() - 1 - suffix] == now[now.size() - 1 - suffix]) {
         ++suffix;
     }
-    if (text.substr(prefix, text.size() - prefix - suffix).find('\n') != std::string::npos) {
+    if (text.substr(prefix, text.size() - prefix - suffix).find_first_of("\r\n") != std::string::npos) {
         Fail("writing a key removed more than one line");
     }
 

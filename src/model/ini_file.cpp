@@ -72,16 +72,15 @@ public:
         if (std::string_view(text_).starts_with(kUtf8Bom)) pos_ = kUtf8Bom.size();
     }
 
+    // A line ends at LF, CR LF or a lone CR, as the profile functions read it.
     bool Next(Line& line) {
         if (pos_ >= text_.size()) return false;
         line.begin = pos_;
-        const std::size_t lf = text_.find('\n', pos_);
-        if (lf == text_.npos) {
-            line.end = line.next = text_.size();
-        } else {
-            line.end = (lf > pos_ && text_[lf - 1] == '\r') ? lf - 1 : lf;
-            line.next = lf + 1;
-        }
+        line.end = std::min(text_.find_first_of("\r\n", pos_), text_.size());
+        line.next = line.end;
+        if (line.end < text_.size())
+            line.next +=
+                (text_[line.end] == '\r' && line.end + 1 < text_.size() && text_[line.end + 1] == '\n') ? 2 : 1;
         pos_ = line.next;
         return true;
     }
@@ -145,9 +144,12 @@ std::optional<std::string_view> IniDocument::Find(std::string_view section, std:
 }
 
 std::string_view IniDocument::LineEnding() const {
-    const std::size_t lf = text_.find('\n');
-    if (lf == text_.npos) return newLineEnding;
-    return (lf > 0 && text_[lf - 1] == '\r') ? std::string_view("\r\n") : std::string_view("\n");
+    LineReader reader(text_);
+    Line first;
+    if (!reader.Next(first) || !first.terminated()) return newLineEnding;
+    // A literal, not a view into text_: the text changes while the ending is in use.
+    if (first.next - first.end == 2) return "\r\n";
+    return text_[first.end] == '\r' ? "\r" : "\n";
 }
 
 bool IniDocument::Set(std::string_view section, std::string_view key, std::string_view value) {
@@ -198,7 +200,7 @@ bool IniDocument::Set(std::string_view section, std::string_view key, std::strin
             text_.insert(insertAfter.end, std::string(eol).append(keyLine));
         }
     } else {
-        if (!text_.empty() && text_.back() != '\n') text_.append(eol);
+        if (!text_.empty() && text_.back() != '\n' && text_.back() != '\r') text_.append(eol);
         if (!lastLineBlank) text_.append(eol); // a blank line between sections
         text_.append("[").append(section).append("]").append(eol);
         text_.append(keyLine).append(eol);
@@ -224,7 +226,8 @@ std::string_view CutCp949(std::string_view text, std::size_t maxBytes) {
 }
 
 std::string ProfileString(std::string_view value, std::size_t maxBytes) {
-    if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
+        value = value.substr(1, value.size() - 2);
     value = value.substr(0, value.find('\0'));
     return std::string(CutCp949(value, maxBytes));
 }

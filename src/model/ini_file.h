@@ -10,10 +10,10 @@
 
 namespace quillet {
 
-// One INI file's bytes. Lines end in LF or CR LF; "[name]" starts a section, "key=value" is a key line, lines whose
-// first non-blank character is ';' are comments. Section and key names match without regard to ASCII letter case
-// and blanks around names and values are ignored. Only the first section of a name counts, and in it the first line
-// of a key. Every byte not touched by Set is kept exactly, whatever it is (CP949, binary, lines without '=').
+// One INI file's bytes. Lines end in LF, CR LF or a lone CR; "[name]" starts a section, "key=value" is a key line,
+// lines whose first non-blank character is ';' are comments. Section and key names match without regard to ASCII letter
+// case and blanks around names and values are ignored. Only the first section of a name counts, and in it the first
+// line of a key. Every byte not touched by Set is kept exactly, whatever it is (CP949, binary, lines without '=').
 class IniDocument {
 public:
     IniDocument() = default;
@@ -52,8 +52,8 @@ std::string_view CutAtLineBreak(std::string_view value);
 // At most maxBytes bytes of CP949 text, never ending inside a double-byte character.
 std::string_view CutCp949(std::string_view text, std::size_t maxBytes);
 
-// What GetPrivateProfileStringA makes of a key's value: one pair of enclosing double quotes removed, cut at a NUL
-// and to maxBytes bytes.
+// What GetPrivateProfileStringA makes of a key's value: one pair of enclosing quotes removed (a double or a single
+// quote at both ends, the same at each end, of a value at least two bytes long), cut at a NUL and to maxBytes bytes.
 std::string ProfileString(std::string_view value, std::size_t maxBytes);
 
 // What GetPrivateProfileIntA makes of a key's value: def for an empty value, otherwise an optional sign and the

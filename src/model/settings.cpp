@@ -117,23 +117,28 @@ void CIni::EndBatch() {
     if (batch->status == IniFileStatus::Unreadable || !WriteIniFile(path_, batch->document.text())) writeFailed_ = true;
 }
 
-int32_t CIni::GetInt(const char* key, int32_t def) const {
-    const std::string value = GetString(key, "");
-    return ProfileInt(value, def);
-}
-
-std::string CIni::GetString(const char* key, const std::string& def) const {
-    auto lookUp = [&](const Batch& batch) -> std::string {
-        if (batch.status == IniFileStatus::Ok) {
-            if (const std::optional<std::string_view> value = batch.document.Find(section_, key))
-                return ProfileString(*value, kMaxStringRead);
-        }
-        return std::string(CutCp949(def, kMaxStringRead));
+bool CIni::FindValue(const char* key, std::string& value) const {
+    auto lookUp = [&](const Batch& batch) {
+        if (batch.status != IniFileStatus::Ok) return false;
+        const std::optional<std::string_view> found = batch.document.Find(section_, key);
+        if (found) value = *found;
+        return found.has_value();
     };
     if (batch_) return lookUp(*batch_);
     Batch once;
     ReadBatch(path_, once.status, once.document);
     return lookUp(once);
+}
+
+int32_t CIni::GetInt(const char* key, int32_t def) const {
+    // ProfileInt removes the quotes itself: the value must not be unquoted twice.
+    std::string value;
+    return FindValue(key, value) ? ProfileInt(value, def) : def;
+}
+
+std::string CIni::GetString(const char* key, const std::string& def) const {
+    std::string value;
+    return FindValue(key, value) ? ProfileString(value, kMaxStringRead) : std::string(CutCp949(def, kMaxStringRead));
 }
 
 void CIni::WriteInt(const char* key, int32_t value) {

@@ -44,6 +44,9 @@ protected:
     void EndBatch();
 
 private:
+    // The key's value as the file has it (blanks around it removed); false when the file or the key is missing.
+    bool FindValue(const char* key, std::string& value) const;
+
     struct Batch;
     std::unique_ptr<Batch> batch_;
     int batchDepth_ = 0;

@@ -11,6 +11,7 @@
 #include <limits>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #ifndef _WIN32
@@ -161,6 +162,53 @@ TEST_F(SettingsTest, NumbersAreReadLikeTheProfileFunctions) {
     EXPECT_EQ(ini.GetInt("missing", 9), 9);
     ini.WriteInt("d", std::numeric_limits<int32_t>::min());
     EXPECT_EQ(ini.GetInt("d", 9), std::numeric_limits<int32_t>::min());
+}
+
+// The profile functions remove one pair of enclosing quotes, double or single, from strings and numbers alike.
+TEST_F(SettingsTest, QuotesAreRemovedLikeTheProfileFunctions) {
+    Write("[Property]\n"
+          "a='My title'\nb=\"x\"\nc='\nd=''\ne='abc\"\nf=\"'abc'\"\ng='\"abc\"'\nh=' a '\ni='a'b'\nj=  'x'  \n"
+          "k=abc'\nl='9'\nm=' -9'\nn=''\no=\"'9'\"\n");
+    CIni ini("Property", path_);
+    const std::vector<std::pair<const char*, const char*>> strings = {
+        {"a", "My title"}, {"b", "x"},   {"c", "'"},   {"d", ""},  {"e", "'abc\""}, {"f", "'abc'"},
+        {"g", "\"abc\""},  {"h", " a "}, {"i", "a'b"}, {"j", "x"}, {"k", "abc'"},
+    };
+    for (const auto& [key, value] : strings) EXPECT_EQ(ini.GetString(key, "default"), value) << key;
+    EXPECT_EQ(ini.GetInt("l", 5), 9);
+    EXPECT_EQ(ini.GetInt("m", 5), -9);
+    EXPECT_EQ(ini.GetInt("n", 5), 5); // empty once unquoted: the default
+    EXPECT_EQ(ini.GetInt("o", 5), 0); // only one pair is removed
+
+    Write("[Property]\ntitle='My title'\nmacroOptions='9'\n");
+    const CAppIni settings(path_, false);
+    EXPECT_EQ(settings.title, "My title");
+    EXPECT_EQ(settings.macroOptions, 9);
+}
+
+// A lone CR ends a line, as LF and CR LF do; keys added to such a file end their lines the way its first line does.
+TEST_F(SettingsTest, LoneCarriageReturnsEndLines) {
+    Write("; old Mac file\r[Property]\rtitle=\"x\"\rmacroOptions=9\r\r[Other]\rk=1");
+    CAppIni ini(path_, false);
+    EXPECT_EQ(ini.title, "x");
+    EXPECT_EQ(ini.macroOptions, 9);
+    ini.macroOptions = 10;
+    ASSERT_TRUE(ini.Transfer(CAppIni::Save));
+    const std::string text = Read();
+    EXPECT_TRUE(text.starts_with("; old Mac file\r[Property]\rtitle=\"x\"\rmacroOptions=10\rrecOptions=183\r")) << text;
+    EXPECT_TRUE(text.ends_with("\rstartTabSel=0\r\r[Other]\rk=1")) << text;
+    EXPECT_EQ(text.find('\n'), std::string::npos);
+    const CAppIni reloaded(path_, false);
+    EXPECT_EQ(reloaded.macroOptions, 10);
+    EXPECT_EQ(CIni("Other", path_).GetInt("k", 5), 1);
+
+    // Mixed line ends: each CR, LF or CR LF ends one line, so no value runs on into the next line.
+    Write("[Property]\ntitle=x\rmacroOptions=9\r\nrecOptions=5\n\rhangulKeyboard=2");
+    const CAppIni mixed(path_, false);
+    EXPECT_EQ(mixed.title, "x");
+    EXPECT_EQ(mixed.macroOptions, 9);
+    EXPECT_EQ(mixed.recOptions, 5);
+    EXPECT_EQ(mixed.hangulKeyboard, 2);
 }
 
 TEST_F(SettingsTest, DamagedFilesGiveDefaultsAndKeepTheirBytes) {

@@ -134,6 +134,23 @@ for c in "${cases[@]}"; do
     fi
 done
 
+# Quotes and line ends that the profile functions read their own way: single quotes are removed like double ones,
+# only once, and a lone CR ends a line.
+quirks=$work/quirks
+mkdir -p "$quirks"
+printf "; note\r[Property]\rtitle='My title'\rmacroOptions='9'\r\nrecOptions=\"'7'\"\nmacroFileName=''\r\n\reventDelay=' 20 '\r" \
+    >"$quirks/Quillet.ini"
+linux_rc=0 wine_rc=0
+(cd "$quirks" && "$linux_cli" settings) >"$work/linux.quirks" 2>/dev/null || linux_rc=$?
+(cd "$quirks" && "$wine" "$cli_exe" settings) >"$work/wine.quirks" 2>"$work/wine.err.quirks" || wine_rc=$?
+if [ $linux_rc -eq $wine_rc ] && cmp -s "$work/linux.quirks" "$work/wine.quirks"; then
+    echo "ok   quillet-cli settings with single quotes and CR line ends: same output, exit $linux_rc"
+else
+    echo "FAIL quillet-cli settings with single quotes and CR line ends: exit $linux_rc on Linux, $wine_rc under Wine"
+    diff "$work/linux.quirks" "$work/wine.quirks" | head -20 || true
+    status=1
+fi
+
 # Real time on the Windows backend: the multimedia timer drives the engine, the key goes out through keybd_event.
 real_rc=0
 (cd "$run" && timeout 60 "$wine" "$cli_exe" play all.m 보조) >"$work/real" 2>"$work/real.err" || real_rc=$?
