@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "platform/x11/person_keys.h"
 #include "platform/x11/x11_platform.h"
 #include "x11_test_support.h"
 
@@ -190,6 +191,44 @@ TEST_F(InjectionTest, SpareKeycodesFollowKeymapChanges) {
     KeySym blank[2] = {NoSymbol, NoSymbol};
     XChangeKeyboardMapping(client->dpy(), taken, 2, blank, 1);
     XSync(client->dpy(), False);
+}
+
+TEST_F(InjectionTest, PersonsHeldShiftOutlastsShiftedCharactersTyped) {
+    Display* other = XOpenDisplay(XDisplayName().c_str());
+    ASSERT_NE(other, nullptr);
+    auto keyboard = std::make_unique<PersonDevice>(other, "Xvfb keyboard");
+    ASSERT_TRUE(keyboard->ok());
+    const unsigned shift = KeycodeOf(other, XK_Shift_L);
+    const auto personKey = [&](KeySym sym, bool press) {
+        keyboard->Key(KeycodeOf(other, sym), press);
+        XSync(other, False);
+    };
+
+    personKey(XK_Shift_L, true);
+    // Only the person's keys count, not ours.
+    x->io().SendKeyEvent('Q', 0, 0);
+    const std::bitset<256> held = PersonHeldKeycodes(other);
+    EXPECT_TRUE(held.test(shift));
+    EXPECT_EQ(held.count(), 1u);
+    x->io().SendKeyEvent('Q', 0, KEYEVENTF_KEYUP);
+
+    Type('A', false);
+    Type('B', true);
+    Type('C', false);
+    EXPECT_TRUE(x->io().IsKeyDown(VK_LSHIFT));
+    personKey(XK_d, true);
+    personKey(XK_d, false);
+    personKey(XK_Shift_L, false);
+    personKey(XK_e, true);
+    personKey(XK_e, false);
+    // Once the person has let go, the macro's Shift works as before.
+    Type('F', true);
+    Type('G', false);
+    client->WaitFor([&] { return client->Typed().size() >= 8; });
+    EXPECT_EQ(client->Typed(), "QABCDeFg");
+    EXPECT_FALSE(x->io().IsKeyDown(VK_SHIFT));
+    keyboard.reset();
+    XCloseDisplay(other);
 }
 
 TEST_F(InjectionTest, BindingsAndHeldKeysAreUndoneWhenTheBackendCloses) {

@@ -43,9 +43,12 @@ X11InputOutput::~X11InputOutput() {
     for (KeyCode kc : pressedKeycode_) {
         if (kc != 0 && !released.test(kc)) {
             released.set(kc);
-            FakeKey(kc, false);
+            if (!HeldBackForPerson(kc, true)) FakeKey(kc, false);
         }
     }
+    // A modifier the person still holds is left down on our XTest device: that does not keep it down on the master
+    // keyboard once the person lets go, whereas a release now would end the person's hold.
+    if (owedRelease_.any()) SendOwedReleases(PersonHeldKeycodes(conn_.dpy()));
     for (unsigned b = 0; b < buttonsHeld_.size(); ++b)
         if (buttonsHeld_.test(b)) FakeButton(b, false);
     XSync(conn_.dpy(), False);
@@ -108,17 +111,20 @@ bool X11InputOutput::HeldBackForPerson(KeyCode kc, bool release) {
         return *personHeld;
     };
     if (owedRelease_.any()) {
-        // Releases held back until the person let go; our device still holds those keys.
-        for (unsigned k = 0; k < owedRelease_.size(); ++k) {
-            if (!owedRelease_.test(k) || person().test(k)) continue;
-            owedRelease_.reset(k);
-            FakeKey(static_cast<KeyCode>(k), false);
-        }
+        SendOwedReleases(person());
         if (!release) owedRelease_.reset(kc); // pressed again: ours to release later
     }
     if (!release || !conn_.keymap().IsModifier(kc) || !person().test(kc)) return false;
     owedRelease_.set(kc);
     return true;
+}
+
+void X11InputOutput::SendOwedReleases(const std::bitset<256>& personHeld) {
+    for (unsigned k = 0; k < owedRelease_.size(); ++k) {
+        if (!owedRelease_.test(k) || personHeld.test(k)) continue;
+        owedRelease_.reset(k);
+        FakeKey(static_cast<KeyCode>(k), false);
+    }
 }
 
 void X11InputOutput::SendKeyEvent(uint8_t vk, uint8_t /*scan*/, uint32_t flags) {

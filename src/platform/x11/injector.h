@@ -48,6 +48,8 @@ private:
     // theirs. Such a release is owed and sent once the person has let go (checked at our next key event, which
     // costs a query of the devices' key state while anything is owed).
     bool HeldBackForPerson(KeyCode kc, bool release);
+    // Sends the owed releases of the keys the person no longer holds.
+    void SendOwedReleases(const std::bitset<256>& personHeld);
     // Flushes the requests to the server, then takes released keys and buttons off the ledger: a release still
     // in Xlib's buffer when the program dies never reached the server, so it must stay on the ledger until then.
     void SettleAndRecord();

@@ -91,6 +91,12 @@ KeyCode Keymap::KeycodeFor(KeySym sym, bool numLock) {
     return found;
 }
 
+bool Keymap::IsModifier(KeyCode kc) {
+    if (stale_) Load();
+    if (desc_ == nullptr || desc_->map == nullptr || kc < desc_->min_key_code || kc > desc_->max_key_code) return false;
+    return desc_->map->modmap[kc] != 0;
+}
+
 std::vector<KeyCode> Keymap::FreeKeycodes() {
     if (stale_) Load();
     std::vector<KeyCode> free;

@@ -38,6 +38,8 @@ public:
     KeySym KeysymOf(KeyCode kc, bool numLock);
     // A keycode that produces `sym` with no modifier but the given Num Lock state; 0 when there is none.
     KeyCode KeycodeFor(KeySym sym, bool numLock);
+    // Whether the key sets a modifier (it is on the modifier map).
+    bool IsModifier(KeyCode kc);
     // Keycodes with no symbol and no modifier: free for temporary bindings.
     std::vector<KeyCode> FreeKeycodes();
     // Num Lock state as of the last event handled (lock changes arrive in order with the raw input).
