@@ -13,8 +13,10 @@
 #ifdef _WIN32
 #include <io.h>
 #include <process.h>
+#include <sys/stat.h>
 #else
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -364,24 +366,55 @@ int ProcessId() {
 #endif
 }
 
-// Reads what is left of a file that has no size (a pipe, a device), at most kMaxLibraryFileSize bytes.
-bool ReadUnsized(std::FILE* f, std::string& bytes, bool& tooLarge) {
-    char chunk[64 * 1024];
-    for (;;) {
-        const std::size_t n = std::fread(chunk, 1, sizeof chunk, f);
-        if (bytes.size() + n > kMaxLibraryFileSize) {
-            tooLarge = true;
-            bytes.clear();
-            return true;
-        }
-        bytes.append(chunk, n);
-        if (n < sizeof chunk) return !std::ferror(f);
-    }
-}
-
 struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
 };
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+// Opens fileName for reading when it is a regular file, and tells its size. Anything else is refused without
+// waiting on it: opening a FIFO for reading would block until some program opens it for writing.
+FilePtr OpenRegularFile(const std::string& fileName, std::uintmax_t& size, std::string& problem) {
+#ifdef _WIN32
+    FilePtr file(std::fopen(fileName.c_str(), "rb"));
+    if (!file) {
+        problem = "cannot open " + fileName + ": " + ErrnoText(errno);
+        return nullptr;
+    }
+    struct _stat64 st {};
+    if (_fstat64(_fileno(file.get()), &st) != 0) {
+        problem = "cannot read " + fileName + ": " + ErrnoText(errno);
+        return nullptr;
+    }
+    if ((st.st_mode & _S_IFMT) != _S_IFREG) {
+        problem = "cannot open " + fileName + ": not a regular file";
+        return nullptr;
+    }
+#else
+    const int fd = open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        problem = "cannot open " + fileName + ": " + ErrnoText(errno);
+        return nullptr;
+    }
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        problem = (S_ISREG(st.st_mode) || st.st_mode == 0) ? "cannot read " + fileName + ": " + ErrnoText(errno)
+                                                           : "cannot open " + fileName + ": not a regular file";
+        close(fd);
+        return nullptr;
+    }
+    // Plain blocking reads from here on.
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags != -1) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    FilePtr file(fdopen(fd, "rb"));
+    if (!file) {
+        problem = "cannot open " + fileName + ": " + ErrnoText(errno);
+        close(fd);
+        return nullptr;
+    }
+#endif
+    size = static_cast<std::uintmax_t>(st.st_size);
+    return file;
+}
 
 LoadResult Unopenable(std::string problem) {
     LoadResult result;
@@ -397,21 +430,13 @@ LoadResult ParseMacroLibrary(std::string_view bytes, MacroLibrary& library) {
     return Parse(in, library);
 }
 
-// A regular file is parsed through the reader's fixed window, so the load needs the library's memory plus 64 KiB;
-// anything else is read whole first (bounded by kMaxLibraryFileSize).
+// The file is parsed through the reader's fixed window, so the load needs the library's memory plus 64 KiB.
 LoadResult LoadMacroLibrary(const std::string& fileName, MacroLibrary& library) {
-    const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(fileName.c_str(), "rb"));
-    if (!file) return Unopenable("cannot open " + fileName + ": " + ErrnoText(errno));
-    std::error_code ec;
-    const std::uintmax_t size = fs::file_size(fileName, ec);
-    bool tooLarge = !ec && size > kMaxLibraryFileSize;
-    std::string bytes;
-    if (!tooLarge && ec) {
-        if (!ReadUnsized(file.get(), bytes, tooLarge)) {
-            return Unopenable("cannot read " + fileName + ": " + ErrnoText(errno));
-        }
-    }
-    if (tooLarge) {
+    std::uintmax_t size = 0;
+    std::string problem;
+    const FilePtr file = OpenRegularFile(fileName, size, problem);
+    if (!file) return Unopenable(std::move(problem));
+    if (size > kMaxLibraryFileSize) {
         library.clear();
         LoadResult result;
         result.status = LoadStatus::Damaged;
@@ -419,7 +444,6 @@ LoadResult LoadMacroLibrary(const std::string& fileName, MacroLibrary& library) 
             fileName + " is larger than " + std::to_string(kMaxLibraryFileSize >> 20) + " MiB: not a macro library";
         return result;
     }
-    if (ec) return ParseMacroLibrary(bytes, library);
 
     Reader in(file.get(), static_cast<std::size_t>(size));
     // A file that opens but cannot be read at all leaves the library as it was, like one that cannot be opened.
@@ -456,7 +480,10 @@ std::string SerializeMacroLibrary(const MacroLibrary& library) {
 }
 
 SaveResult SaveMacroLibrary(const std::string& fileName, const MacroLibrary& library) {
-    const std::string bytes = SerializeMacroLibrary(library);
+    return SaveFileBytes(fileName, SerializeMacroLibrary(library));
+}
+
+SaveResult SaveFileBytes(const std::string& fileName, std::string_view bytes) {
     std::error_code ec;
     fs::path target(fileName);
     // Saving through a symbolic link replaces the file it points to, not the link.

@@ -48,10 +48,12 @@ inline constexpr std::uint64_t kMaxLibraryFileSize = std::uint64_t{1} << 30;
 // macro it still has; with bytes after the last macro, every macro is kept.
 // A name, path or called name without a NUL in its 256 bytes is cut at 255 bytes; that is not damage.
 //
+// Only regular files (or links to them) are read: anything else, a FIFO, a device or a directory, is Unopenable at
+// once, without waiting for a FIFO's writer.
+//
 // Memory: no allocation is made before the bytes that back it have been found in the file, so the library takes at
-// most about 2x the file size (items are 24 bytes stored, 48 in memory). LoadMacroLibrary reads a regular file
-// through a 64 KiB window, so a load needs the library's own memory plus that window; a file without a size (a
-// pipe) is read whole first, up to kMaxLibraryFileSize.
+// most about 2x the file size (items are 24 bytes stored, 48 in memory). LoadMacroLibrary reads the file through a
+// 64 KiB window, so a load needs the library's own memory plus that window.
 LoadResult LoadMacroLibrary(const std::string& fileName, MacroLibrary& library);
 // The same on bytes in memory (never Unopenable).
 LoadResult ParseMacroLibrary(std::string_view bytes, MacroLibrary& library);
@@ -61,6 +63,9 @@ LoadResult ParseMacroLibrary(std::string_view bytes, MacroLibrary& library);
 SaveResult SaveMacroLibrary(const std::string& fileName, const MacroLibrary& library);
 // The stored form in memory.
 std::string SerializeMacroLibrary(const MacroLibrary& library);
+// Writes bytes to fileName the way SaveMacroLibrary writes a library (a temporary file renamed over the old one when
+// complete, the old file's permissions kept); for a stored form made otherwise and for other files of the program.
+SaveResult SaveFileBytes(const std::string& fileName, std::string_view bytes);
 
 // List operations (deep copies; moved and replaced entries get their run state reset).
 void AppendMacro(MacroLibrary& library, const Macro& macro);

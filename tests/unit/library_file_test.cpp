@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -18,7 +20,9 @@
 #define getpid _getpid
 #else
 #include <csignal>
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -367,6 +371,40 @@ TEST(LibraryFileDamage, LoadFromDiskReportsUnopenableAndDamage) {
     EXPECT_EQ(r.status, LoadStatus::Damaged);
     EXPECT_TRUE(lib.empty());
 }
+
+#ifndef _WIN32
+// Only regular files are read: a FIFO (which would block the load until some program writes to it) and a device are
+// refused at once, leaving the library as it was.
+TEST(LibraryFileDamage, OnlyRegularFilesAreRead) {
+    TempDir dir;
+    const fs::path fifo = dir / "fifo.m";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    MacroLibrary lib{MakeNewMacro("kept")};
+    auto load = std::async(std::launch::async, [&] { return LoadMacroLibrary(fifo.string(), lib); });
+    if (load.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+        // Blocked in open: a writer that opens and closes the FIFO lets it go on, so the test can end.
+        const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0) ::close(fd);
+        load.wait();
+        FAIL() << "loading a FIFO blocked";
+    }
+    LoadResult r = load.get();
+    EXPECT_EQ(r.status, LoadStatus::Unopenable);
+    EXPECT_NE(r.problem.find("not a regular file"), std::string::npos) << r.problem;
+    ASSERT_EQ(lib.size(), 1u);
+    EXPECT_EQ(lib[0].name, "kept");
+
+    r = LoadMacroLibrary("/dev/null", lib);
+    EXPECT_EQ(r.status, LoadStatus::Unopenable);
+    EXPECT_EQ(lib.size(), 1u);
+
+    // A link to a regular file is read as the file.
+    ASSERT_TRUE(SaveMacroLibrary((dir / "real.m").string(), {MakeNewMacro("A"), MakeNewMacro("B")}).ok);
+    fs::create_symlink("real.m", dir / "link.m");
+    EXPECT_TRUE(LoadMacroLibrary((dir / "link.m").string(), lib).ok());
+    EXPECT_EQ(lib.size(), 2u);
+}
+#endif
 
 TEST(LibraryFileDamage, FileReaderAgreesWithTheMemoryReader) {
     // Large enough for records and texts to straddle the file reader's 64 KiB window.
