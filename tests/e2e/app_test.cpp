@@ -224,6 +224,19 @@ TEST_F(AppTest, StopHotkeyEndsAnEndlessMacroAndReleasesTheKeysItHolds) {
     EXPECT_TRUE(NoKeyDown(client->dpy())) << KeysDown(client->dpy());
 }
 
+TEST_F(AppTest, KilledInRunModeItsGuardianReleasesWhatAHotkeyStartedMacroHolds) {
+    ASSERT_NO_FATAL_FAILURE(StartApp());
+    ASSERT_NO_FATAL_FAILURE(Tap(XK_F8));
+    ASSERT_TRUE(WaitForCount(XK_b, true, 1)) << Output();
+    ASSERT_FALSE(NoKeyDown(client->dpy()));
+    const auto killed = std::chrono::steady_clock::now();
+    ASSERT_TRUE(app.Signal(SIGKILL));
+    ASSERT_TRUE(client->WaitFor([&] { return NoKeyDown(client->dpy()); })) << KeysDown(client->dpy()) << Output();
+    const auto released = std::chrono::steady_clock::now() - killed;
+    EXPECT_LT(released, 500ms) << std::chrono::duration_cast<std::chrono::milliseconds>(released).count() << " ms";
+    EXPECT_EQ(Count(XK_b, false), 1u) << Output();
+}
+
 TEST_F(AppTest, StopKeyEndsAnEndlessHangulMacroAtOnceWithoutAnInputMethod) {
     ASSERT_NO_FATAL_FAILURE(StartApp());
     // No input method runs behind this display: the syllables are typed as their keys, without the Hangul key and
