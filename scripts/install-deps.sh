@@ -5,13 +5,14 @@
 #
 # Groups:
 #   run          building and running quillet and quillet-cli: compiler, CMake, Qt 6 with its Korean texts,
-#                OpenCV, the X libraries, Xvfb (for machines without a display), a font with Hangul
+#                OpenCV, the JSON library of the macro text form, the X libraries, Xvfb (for machines without
+#                a display), a font with Hangul
 #   test         the tests: GoogleTest, a D-Bus daemon for the input-method test, xdotool; the accessibility bus
 #                (at-spi2-core) and its Python client (python3-pyatspi) that drive the program's windows as a person
 #   bench        Google Benchmark, for bench/
 #   fuzz         clang with libFuzzer, for fuzz/
 #   cross        mingw-w64 and Wine: the Windows cross build and its check; zlib for mingw-w64 and Debian's source
-#                tools for scripts/windows-sdk.sh
+#                tools for scripts/windows-sdk.sh; the JSON library's headers, which the cross build uses too
 #   package      the .deb's dependencies (dpkg-shlibdeps) and the checks of its desktop entry and AppStream data
 #   screenshots  ImageMagick and xdotool, for scripts/screenshots.sh
 set -euo pipefail
@@ -21,13 +22,13 @@ group_packages() {
     run)
         echo build-essential cmake ninja-build pkg-config \
             qt6-base-dev qt6-translations-l10n fonts-nanum \
-            libopencv-dev \
+            libopencv-dev nlohmann-json3-dev \
             libx11-dev libxtst-dev libxi-dev libxext-dev libxrandr-dev libdbus-1-dev xvfb x11-utils
         ;;
     test) echo libgtest-dev libgmock-dev googletest dbus-daemon xdotool xterm at-spi2-core python3-pyatspi ;;
     bench) echo libbenchmark-dev ;;
     fuzz) echo clang libclang-rt-14-dev ;;
-    cross) echo g++-mingw-w64-x86-64-posix wine wine64 libz-mingw-w64-dev dpkg-dev ;;
+    cross) echo g++-mingw-w64-x86-64-posix wine wine64 libz-mingw-w64-dev dpkg-dev nlohmann-json3-dev ;;
     package) echo dpkg-dev desktop-file-utils appstream ;;
     screenshots) echo imagemagick xdotool ;;
     *) return 1 ;;

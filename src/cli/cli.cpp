@@ -1,6 +1,10 @@
 #include "cli/cli.h"
 
 #include "cli/play.h"
+#include "cli/run.h"
+#ifdef QUILLET_TEXT_FORMAT
+#include "cli/export.h"
+#endif
 
 #include <map>
 #include <ostream>
@@ -27,7 +31,17 @@ const char* const kUsage =
     "  check LIBRARY            list problems of the library (exit 1 when there are some)\n"
     "  settings [--write]       print the settings of Quillet.ini (and write them back)\n"
     "  play LIBRARY NAME [--dry-run] [options]\n"
-    "                           run one macro (--dry-run: print what it would send; see play --help)\n";
+    "                           run one macro (--dry-run: print what it would send; see play --help)\n"
+    "  run [LIBRARY]            run mode without the window, with the settings of Quillet.ini; prints the\n"
+    "                           event log with times; Ctrl+C, SIGTERM or SIGHUP stops every macro and ends\n"
+#ifdef QUILLET_TEXT_FORMAT
+    "  export LIBRARY [NAME...] [-o FILE]\n"
+    "                           write the macros (all, or those named) as JSON text (docs/text-format.md)\n"
+    "  import FILE [--into LIBRARY] [--replace|--rename]\n"
+    "                           add the macros of a JSON text to LIBRARY (default: macroFileName of\n"
+    "                           Quillet.ini); a name the library has is refused unless --replace or --rename\n"
+#endif
+    "LIBRARY names are taken as given; a LIBRARY left out is macroFileName of Quillet.ini.\n";
 
 // Settings of Quillet.ini in the current directory (loaded on construction); never written unless asked.
 struct Settings {
@@ -42,7 +56,9 @@ bool LoadOrReport(const std::string& file, MacroLibrary& library, std::ostream& 
     return false;
 }
 
-std::string Quoted(const std::string& cp949) { return "'" + Cp949ToUtf8(cp949) + "'"; }
+std::string Quoted(const std::string& cp949) {
+    return "'" + Cp949ToUtf8(cp949) + "'";
+}
 
 int Dump(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     if (args.size() != 2) {
@@ -81,8 +97,7 @@ std::vector<std::string> FindProblems(const MacroLibrary& library) {
         const std::string where = "macro " + std::to_string(i + 1) + " " + Quoted(m.name);
         if (m.name.empty()) problems.push_back(where + ": has no name");
         const auto [it, inserted] = firstIndex.emplace(m.name, static_cast<int>(i));
-        if (!inserted)
-            problems.push_back(where + ": has the same name as macro " + std::to_string(it->second + 1));
+        if (!inserted) problems.push_back(where + ": has the same name as macro " + std::to_string(it->second + 1));
         if (m.items.empty() || m.items[0].type != ItemStart)
             problems.push_back(where + ": does not begin with the start item");
         if (!IsWellFormed(m.items))
@@ -148,6 +163,16 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         if (!options) return kExitFailure;
         return options->dryRun ? PlayDryRun(*options, out, err) : PlayReal(*options, out, err);
     }
+    if (command == "run") return RunCommand(args, out, err);
+#ifdef QUILLET_TEXT_FORMAT
+    if (command == "export") return ExportCommand(args, out, err);
+    if (command == "import") return ImportCommand(args, out, err);
+#else
+    if (command == "export" || command == "import") {
+        err << "quillet-cli: this build has no JSON library (nlohmann-json3-dev): export and import are missing\n";
+        return kExitFailure;
+    }
+#endif
     if (command == "help" || command == "--help" || command == "-h") {
         out << kUsage;
         return kExitOk;

@@ -1,0 +1,208 @@
+#include "cli/run.h"
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <ctime>
+#include <ostream>
+
+#include "engine/mm_timer.h"
+#include "model/cp949.h"
+#include "model/key_table.h"
+#include "model/settings.h"
+#include "platform/system_platform.h"
+#include "session/event_loop.h"
+#include "triggers/run_mode.h"
+
+namespace quillet::cli {
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailure = 2;
+
+const char* const kRunUsage = "usage: quillet-cli run [LIBRARY]\n";
+
+std::atomic<int> caughtSignal{0};
+
+extern "C" void OnEndSignal(int sig) {
+    caughtSignal = sig;
+}
+
+std::string WithoutLineEnd(std::string text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    return text;
+}
+
+const char* SignalName(int sig) {
+    switch (sig) {
+    case SIGINT:
+        return "SIGINT";
+    case SIGTERM:
+        return "SIGTERM";
+#ifdef SIGHUP
+    case SIGHUP:
+        return "SIGHUP";
+#endif
+    default:
+        return "a signal";
+    }
+}
+
+} // namespace
+
+std::string LocalTimeStamp() {
+    using namespace std::chrono;
+    const auto now = system_clock::now();
+    const std::time_t t = system_clock::to_time_t(now);
+    std::tm tm{};
+#ifdef _WIN32
+    localtime_s(&tm, &t);
+#else
+    localtime_r(&t, &tm);
+#endif
+    const auto ms = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%02d:%02d:%02d.%03d", tm.tm_hour, tm.tm_min, tm.tm_sec, static_cast<int>(ms));
+    return buf;
+}
+
+HeadlessRun::HeadlessRun(Session& session, std::ostream& out, std::function<std::string()> now)
+    : session_(session), out_(out), now_(std::move(now)) {}
+
+HeadlessRun::~HeadlessRun() {
+    End();
+}
+
+void HeadlessRun::Line(const std::string& utf8) {
+    out_ << now_() << " " << utf8 << "\n" << std::flush;
+}
+
+bool HeadlessRun::Begin(const std::string& cp949Library, std::ostream& err) {
+    if (begun_) return true;
+    const std::string shown = Cp949ToUtf8(cp949Library);
+    const std::optional<LibraryDocument::LoadReport> report = session_.OpenLibrary(cp949Library);
+    if (!report) return false;
+    switch (report->kind) {
+    case LibraryDocument::LoadReport::Loaded:
+        break;
+    case LibraryDocument::LoadReport::New:
+        err << "quillet-cli: " << shown << ": no such library\n";
+        return false;
+    case LibraryDocument::LoadReport::Damaged:
+    case LibraryDocument::LoadReport::Unopenable:
+        err << "quillet-cli: " << shown << ": " << report->problem << "\n";
+        return false;
+    }
+    begun_ = true;
+    Line("library " + shown + ": " + std::to_string(session_.library().size()) + " macros");
+
+    session_.SetView(this);
+    session_.engine().SetLogSink([this](const std::string& line) { Line(WithoutLineEnd(Cp949ToUtf8(line))); });
+    // As the program at a start after it ended in run mode.
+    session_.settings().macroOptions |= OptionRunModeOn;
+    session_.BeginRunMode();
+    if (!session_.StartInputMonitoring())
+        err << "quillet-cli: warning: the keyboard and mouse cannot be watched: hotkeys and the toggle key do not "
+               "work\n";
+    session_.StartWindowTimers();
+    return true;
+}
+
+void HeadlessRun::End() {
+    if (!begun_ || ended_) return;
+    ended_ = true;
+    // A toggle or stop key pressed just before the end is handled first, as in the program.
+    session_.FlushInput();
+    session_.End(HeldInput::Release);
+}
+
+void HeadlessRun::SetModeRadios(bool runChecked) {
+    const int mode = runChecked ? 1 : 0;
+    if (mode == mode_) return;
+    mode_ = mode;
+    const std::string key = KeyLongName(session_.settings().keyMacroRun);
+    Line(runChecked ? "run mode on (" + key + " switches it off)" : "run mode off (" + key + " switches it on)");
+}
+
+void HeadlessRun::SetRunListLines(const std::vector<std::string>& lines) {
+    for (const std::string& line : lines) Line("  " + Cp949ToUtf8(line));
+}
+
+void HeadlessRun::SetRunningLines(const std::vector<bool>& running) {
+    const MacroLibrary& library = session_.library();
+    for (std::size_t i = 0; i < running.size() && i < library.size(); ++i) {
+        const bool was = i < running_.size() && running_[i];
+        if (running[i] == was) continue;
+        Line((running[i] ? "started '" : "ended '") + Cp949ToUtf8(library[i].name) + "'");
+    }
+    running_ = running;
+}
+
+int HeadlessRun::SelectedEditIndex() const {
+    // The program selects macroSel in its list at the start.
+    const int sel = session_.settings().macroSel;
+    return sel >= 0 && static_cast<std::size_t>(sel) < session_.library().size() ? sel : -1;
+}
+
+int RunCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    if (args.size() > 2 || (args.size() == 2 && (args[1].empty() || args[1][0] == '-'))) {
+        err << kRunUsage;
+        return kExitFailure;
+    }
+    CAppIni settings(DefaultIniPath(), false);
+    std::string library = settings.macroFileName;
+    if (args.size() == 2) {
+        library = Utf8ToCp949(args[1]);
+        if (Cp949ToUtf8(library) != args[1]) {
+            err << "quillet-cli: " << args[1] << ": the name cannot be kept in CP949\n";
+            return kExitFailure;
+        }
+    }
+
+    // From here on a signal ends the run where it is (also while the backend opens).
+    caughtSignal = 0;
+    const auto previousInt = std::signal(SIGINT, OnEndSignal);
+    const auto previousTerm = std::signal(SIGTERM, OnEndSignal);
+#ifdef SIGHUP
+    const auto previousHup = std::signal(SIGHUP, OnEndSignal);
+#endif
+    const auto restoreSignals = [&] {
+        std::signal(SIGINT, previousInt);
+        std::signal(SIGTERM, previousTerm);
+#ifdef SIGHUP
+        std::signal(SIGHUP, previousHup);
+#endif
+    };
+
+    std::string error, warning;
+    const std::unique_ptr<platform::SystemPlatform> system = platform::OpenSystemPlatform(error, warning);
+    if (!system) {
+        err << "quillet-cli: " << error << "\n";
+        restoreSignals();
+        return kExitFailure;
+    }
+    if (!warning.empty()) err << "quillet-cli: warning: " << warning << "\n";
+
+    ThreadEventLoop loop;
+    TimerCounter counter;
+    Session session(system->platform(), settings, counter, loop);
+    HeadlessRun run(session, out, LocalTimeStamp);
+
+    int code = kExitOk;
+    if (run.Begin(library, err)) {
+        loop.RunUntil([] { return caughtSignal != 0; });
+        run.End();
+        err << "quillet-cli: " << SignalName(caughtSignal)
+            << ": stopped every macro and released every key and "
+               "button they held\n";
+    } else {
+        code = kExitFailure;
+    }
+    session.End(HeldInput::Release);
+    restoreSignals();
+    return code;
+}
+
+} // namespace quillet::cli

@@ -1,0 +1,61 @@
+// quillet-cli run: run mode without the window. The session loads the library and enters run mode with the settings
+// of Quillet.ini exactly as the desktop program does at a start with run mode on (hotkeys, clock windows, colours,
+// images, auto-start macros, the toggle key switching run mode off and on); what the main window would show of it
+// is printed instead, one line each with the local time: run mode switching, the macros watching their conditions,
+// macros starting and ending, and every item executed (the event log). It never writes Quillet.ini.
+#pragma once
+
+#include <functional>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "session/session.h"
+#include "triggers/run_view.h"
+
+namespace quillet::cli {
+
+// The run on a session: begun by Begin, ended by End (or the destructor). The session must outlive it.
+class HeadlessRun final : public NullRunView {
+public:
+    // now gives the time stamp at the start of each line.
+    HeadlessRun(Session& session, std::ostream& out, std::function<std::string()> now);
+    ~HeadlessRun() override;
+    HeadlessRun(const HeadlessRun&) = delete;
+    HeadlessRun& operator=(const HeadlessRun&) = delete;
+
+    // Opens the library (CP949 name), enters run mode whatever macroOptions bit 0x2 says, starts watching input and
+    // the window timers. False with one line on err when the library does not exist, is damaged or cannot be read.
+    // A desktop whose input cannot be watched gives a warning on err (only the clock, colour and image conditions
+    // and auto-start work then).
+    bool Begin(const std::string& cp949Library, std::ostream& err);
+    // Handles the input that arrived before, then ends the session: no more triggers, every macro stopped and
+    // everything a macro holds released. Later calls do nothing.
+    void End();
+
+    // RunView: what the main window would show, as lines.
+    void SetModeRadios(bool runChecked) override;
+    void SetRunListLines(const std::vector<std::string>& lines) override;
+    void SetRunningLines(const std::vector<bool>& running) override;
+    int SelectedEditIndex() const override;
+
+private:
+    void Line(const std::string& utf8);
+
+    Session& session_;
+    std::ostream& out_;
+    std::function<std::string()> now_;
+    int mode_ = -1; // -1 unknown, 0 edit, 1 run
+    std::vector<bool> running_;
+    bool begun_ = false;
+    bool ended_ = false;
+};
+
+// Local time of day "HH:MM:SS.mmm".
+std::string LocalTimeStamp();
+
+// quillet-cli run [LIBRARY]: until SIGTERM, SIGINT or SIGHUP (Ctrl+C, the terminal going away). Exit 0 after such a
+// signal, 2 when the run cannot begin.
+int RunCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+} // namespace quillet::cli
