@@ -9,7 +9,10 @@
 #include <random>
 #include <sstream>
 
+#include "engine/engine.h"
+#include "model/settings.h"
 #include "platform/x11/x11_platform.h"
+#include "triggers/input_decoder.h"
 #include "x11_test_support.h"
 
 #include <X11/extensions/XTest.h>
@@ -177,6 +180,36 @@ TEST_F(MonitorTest, OnlyOurOwnInputIsMarkedInjected) {
                                          {true, 'B', true, false},
                                          {false, RI_MOUSE_RIGHT_BUTTON_DOWN, false, false},
                                          {false, RI_MOUSE_RIGHT_BUTTON_UP, false, false}}));
+}
+
+TEST_F(MonitorTest, AnotherProgramsPressOfAKeyAMacroHoldsSatisfiesItsKeyWait) {
+    // The macro holds A and waits for a press of A; an on-screen keyboard (XTest) presses A.
+    CAppIni settings("/nonexistent/Quillet.ini", false);
+    MacroLibrary library;
+    Macro holder = MakeNewMacro("holder");
+    holder.items.push_back(MakeKeyItem('A', ActionPress));
+    holder.items.push_back(MakeDelayItem('A', DelayKey));
+    holder.items.push_back(MakeKeyItem('A', ActionRelease));
+    library.push_back(holder);
+    Macro& m = library[0];
+    Engine engine(library, settings, x->platform());
+    engine.StartMacro(m, 1);
+    engine.StepMacro(m, 0); // presses A
+    engine.StepMacro(m, 0); // arms the wait
+    ScreenPoint ignored;
+    x->io().CursorPos(ignored); // our press is in the server before theirs
+    OtherKey(XK_a, true);
+    OtherKey(XK_a, false);
+    ASSERT_TRUE(WaitForRecords(3));
+    for (const RawInputRecord& r : records) {
+        if (auto e = DecodeKeyboard(r)) engine.OnKeyEventForWaits(MakeKeyEventCode(e->code, e->isPress, x->io()));
+    }
+    EXPECT_EQ(Summary(records[0]), (Seen{true, 'A', false, true}));
+    EXPECT_EQ(Summary(records[1]), (Seen{true, 'A', false, false}));
+    EXPECT_EQ(Summary(records[2]), (Seen{true, 'A', true, false}));
+    engine.StepMacro(m, 0);
+    EXPECT_EQ(m.runPos, 3) << "the key wait was not satisfied";
+    engine.StopEverything(HeldInput::Release);
 }
 
 TEST_F(MonitorTest, MixedBurstOfTwoThousandEventsIsClassifiedExactly) {

@@ -9,6 +9,8 @@ void OwnEventFilter::Expect(unsigned long serial, RawKind kind, int detail, Time
 
 bool OwnEventFilter::Classify(unsigned long serial, RawKind kind, int detail, bool fromXtest, Time now) {
     bool ours = false;
+    // Only a match is ours. The server makes no raw events for auto-repeat, so a press of a key we hold that we
+    // did not ask for comes from another program sharing the XTEST device.
     if (fromXtest) {
         for (auto it = pending_.begin(); it != pending_.end() && it->serial <= serial; ++it) {
             if (it->kind == kind && it->detail == detail) {
@@ -16,17 +18,6 @@ bool OwnEventFilter::Classify(unsigned long serial, RawKind kind, int detail, bo
                 ours = true;
                 break;
             }
-        }
-        const bool keyInRange = detail >= 0 && detail < 256;
-        if (kind == RawKind::KeyDown && keyInRange) {
-            // A press we did not ask for on a key we hold is the server's auto-repeat of our key.
-            if (!ours && keysHeld_.test(static_cast<std::size_t>(detail)))
-                ours = true;
-            else if (ours)
-                keysHeld_.set(static_cast<std::size_t>(detail));
-        } else if (kind == RawKind::KeyUp && keyInRange) {
-            // Released, by us or by someone else: either way the key is no longer held for us.
-            keysHeld_.reset(static_cast<std::size_t>(detail));
         }
     }
     // Every event of a request arrives before any event stamped with a later serial, so requests older than this
@@ -38,7 +29,6 @@ bool OwnEventFilter::Classify(unsigned long serial, RawKind kind, int detail, bo
 
 void OwnEventFilter::Clear() {
     pending_.clear();
-    keysHeld_.reset();
 }
 
 } // namespace quillet::platform::x11

@@ -4,7 +4,6 @@
 // later than the event's) is ours; events from real devices and other programs' XTest input are not.
 #pragma once
 
-#include <bitset>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -39,7 +38,6 @@ private:
         Time at;
     };
     std::deque<Pending> pending_;
-    std::bitset<256> keysHeld_; // keys we pressed and have not released: the server repeats them
 };
 
 } // namespace quillet::platform::x11
