@@ -233,6 +233,11 @@ std::unique_ptr<Guardian> StartGuardian(const GuardianOptions& options, std::str
 
 namespace {
 
+// The server went away: nothing is left to release there, and nothing to say about it.
+int QuietExit(Display*) {
+    _exit(0);
+}
+
 int Fail(int fd, const std::string& why) {
     const std::string line = why + "\n";
     (void)!::write(fd, line.data(), line.size());
@@ -288,6 +293,7 @@ int RunGuardian(int argc, char** argv) {
     if (shared->magic.load(std::memory_order_acquire) != HeldInputShared::kMagic)
         return Fail(kParentFd, "guardian: the shared memory is not Quillet's");
 
+    XSetIOErrorHandler(QuietExit);
     // A connection of our own: protocol errors on it (a keycode that went away) are ignored, not fatal.
     x11::DisplayPtr connection = x11::OpenDisplay(display);
     Display* d = connection.get();
