@@ -42,7 +42,11 @@ std::unique_ptr<SystemPlatform> OpenSystemPlatform(std::string& error, std::stri
     return Own(std::move(backend));
 #elif defined(QUILLET_HAVE_WIN32)
     warning.clear();
-    return Own(win32::OpenWin32Platform(error));
+    win32::Win32Options options;
+    options.guardian = true;
+    std::unique_ptr<win32::Win32Platform> backend = win32::Win32Platform::Open(options, error);
+    if (backend && !backend->guardianProblem().empty()) AddGuardianWarning(warning, backend->guardianProblem());
+    return Own(std::move(backend));
 #else
     warning.clear();
     error = "this build has no input backend for this system";

@@ -8,12 +8,15 @@
 #include <memory>
 #include <thread>
 
+#include "platform/held_input_ledger.h"
 #include "platform/platform.h"
 
 namespace quillet::platform::win32 {
 
 class Win32InputOutput final : public InputOutput {
 public:
+    // Every key and button it presses goes on the ledger (a guardian's shared block, or nothing).
+    explicit Win32InputOutput(HeldInputLedger ledger = {}) : ledger_(ledger) {}
     void SendKeyEvent(uint8_t vk, uint8_t scan, uint32_t flags) override;
     void SendMouseEvent(uint32_t flags, int32_t x, int32_t y, int32_t data) override;
     uint8_t ScanCodeOf(uint8_t vk) override;
@@ -22,6 +25,9 @@ public:
     ScreenRect VirtualScreen() override;
     bool IsKeyDown(uint8_t vk) override;
     std::array<uint8_t, 256> KeyboardState() override;
+
+private:
+    HeldInputLedger ledger_;
 };
 
 class Win32InputMethod final : public InputMethod {

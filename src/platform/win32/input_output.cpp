@@ -10,12 +10,33 @@ constexpr unsigned long kTag = quillet::platform::SYNTHETIC_INPUT_TAG;
 namespace quillet::platform::win32 {
 
 void Win32InputOutput::SendKeyEvent(uint8_t vk, uint8_t scan, uint32_t flags) {
+    // On the ledger before a press goes out, off it after a release went out.
+    const bool release = (flags & KEYEVENTF_KEYUP) != 0;
+    if (!release) ledger_.KeyDown(vk, scan, (flags & KEYEVENTF_EXTENDEDKEY) != 0);
     keybd_event(vk, scan, flags, kTag);
+    if (release) ledger_.KeyUp(vk);
 }
 
 void Win32InputOutput::SendMouseEvent(uint32_t flags, int32_t x, int32_t y, int32_t data) {
+    // Ledger numbers: 1 left, 2 right, 3 middle, 4 and 5 the X buttons.
+    const bool x1 = (data & XBUTTON1) != 0, x2 = (data & XBUTTON2) != 0;
+    const bool xDown = (flags & MOUSEEVENTF_XDOWN) != 0, xUp = (flags & MOUSEEVENTF_XUP) != 0;
+    if (ledger_.active()) {
+        if ((flags & MOUSEEVENTF_LEFTDOWN) != 0) ledger_.ButtonDown(1);
+        if ((flags & MOUSEEVENTF_RIGHTDOWN) != 0) ledger_.ButtonDown(2);
+        if ((flags & MOUSEEVENTF_MIDDLEDOWN) != 0) ledger_.ButtonDown(3);
+        if (xDown && x1) ledger_.ButtonDown(4);
+        if (xDown && x2) ledger_.ButtonDown(5);
+    }
     // Relative moves and wheel turns travel as two's complement in the unsigned parameters.
     mouse_event(flags, static_cast<DWORD>(x), static_cast<DWORD>(y), static_cast<DWORD>(data), kTag);
+    if (ledger_.active()) {
+        if ((flags & MOUSEEVENTF_LEFTUP) != 0) ledger_.ButtonUp(1);
+        if ((flags & MOUSEEVENTF_RIGHTUP) != 0) ledger_.ButtonUp(2);
+        if ((flags & MOUSEEVENTF_MIDDLEUP) != 0) ledger_.ButtonUp(3);
+        if (xUp && x1) ledger_.ButtonUp(4);
+        if (xUp && x2) ledger_.ButtonUp(5);
+    }
 }
 
 uint8_t Win32InputOutput::ScanCodeOf(uint8_t vk) {

@@ -62,7 +62,8 @@ std::unique_ptr<Win32Platform> Win32Platform::Open(const Win32Options& options, 
     }
     std::unique_ptr<Win32Platform> p(new Win32Platform());
     if (options.keepTimerResolution) p->timerResolutionKept_ = KeepTimerResolution();
-    p->io_ = std::make_unique<Win32InputOutput>();
+    if (options.guardian) p->guardian_ = StartGuardian(GuardianOptions{}, p->guardianProblem_);
+    p->io_ = std::make_unique<Win32InputOutput>(p->guardian_ ? p->guardian_->ledger() : HeldInputLedger{});
     p->ime_ = std::make_unique<Win32InputMethod>();
     p->screen_ = std::make_unique<Win32Screen>();
     p->monitor_ = std::make_unique<Win32InputMonitor>();

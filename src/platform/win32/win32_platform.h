@@ -16,6 +16,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/guardian.h"
 #include "platform/platform.h"
 
 namespace quillet::platform::win32 {
@@ -33,6 +34,9 @@ struct Win32Options {
     // Keep the raised timer resolution while the program's windows are hidden or minimised (Windows 11 drops it
     // for such processes otherwise).
     bool keepTimerResolution = true;
+    // Start a guardian process that releases what macros hold if this program ends abnormally. The program and
+    // quillet-cli turn it on.
+    bool guardian = false;
 };
 
 class Win32Platform {
@@ -61,9 +65,15 @@ public:
     // True when the system agreed to keep the timer resolution for this process (false on systems without the
     // setting, which do not lower it either).
     bool timerResolutionKept() const { return timerResolutionKept_; }
+    // The running guardian, null when none was asked for or it could not start (guardianProblem() says why).
+    const Guardian* guardian() const { return guardian_.get(); }
+    const std::string& guardianProblem() const { return guardianProblem_; }
 
 private:
     Win32Platform();
+    // Declared first so that it goes last.
+    std::unique_ptr<Guardian> guardian_;
+    std::string guardianProblem_;
     std::unique_ptr<Win32InputOutput> io_;
     std::unique_ptr<Win32InputMethod> ime_;
     std::unique_ptr<Win32Screen> screen_;
