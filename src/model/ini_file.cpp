@@ -4,14 +4,13 @@
 #include <limits>
 
 #ifndef _WIN32
-#include <atomic>
 #include <cerrno>
-#include <filesystem>
-#include <system_error>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "model/file_write.h"
 #endif
 
 namespace quillet {
@@ -287,44 +286,7 @@ IniFileStatus ReadIniFile(const std::string& path, std::string& text) {
 }
 
 bool WriteIniFile(const std::string& path, std::string_view text) {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    std::string target = path;
-    // Write through a symbolic link to its target instead of replacing the link by a file.
-    if (fs::is_symlink(fs::symlink_status(path, ec))) {
-        const fs::path resolved = fs::canonical(path, ec);
-        if (!ec) target = resolved.string();
-    }
-    struct stat st {};
-    const bool exists = ::stat(target.c_str(), &st) == 0;
-    if (exists && (!S_ISREG(st.st_mode) || ::access(target.c_str(), W_OK) != 0)) return false; // read-only: respect it
-
-    static std::atomic<unsigned> counter{0};
-    std::string temp;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temp = target + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) return false;
-    }
-    if (fd < 0) return false;
-
-    bool ok = true;
-    std::size_t done = 0;
-    while (ok && done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0)
-            ok = false;
-        else
-            done += static_cast<std::size_t>(n);
-    }
-    if (ok && exists) ::fchmod(fd, st.st_mode & 07777);
-    if (ok && ::fsync(fd) != 0) ok = false;
-    if (::close(fd) != 0) ok = false;
-    if (ok && ::rename(temp.c_str(), target.c_str()) != 0) ok = false;
-    if (!ok) ::unlink(temp.c_str());
-    return ok;
+    return WriteWholeFile(path, text).ok;
 }
 
 #endif

@@ -1,5 +1,5 @@
 // An INI text edited in memory, with the value rules of the Windows profile functions, and a bounded read and a
-// safe (temporary file + rename) write of INI files. Used where the profile functions are not available.
+// safe write of INI files. Used where the profile functions are not available.
 #pragma once
 
 #include <cstddef>
@@ -73,8 +73,10 @@ enum class IniFileStatus {
 // Reads the file into text (left empty unless Ok).
 IniFileStatus ReadIniFile(const std::string& path, std::string& text);
 
-// Replaces the file with text through a temporary file in the same directory, so a failed write leaves the old file
-// as it was. Keeps the old file's permissions and writes through a symbolic link to its target.
+// Makes text the whole content of the file by WriteWholeFile (model/file_write.h): through symbolic links (also one
+// whose target does not exist yet), never to a file this process may not write, through a temporary file renamed
+// over the old one or, where the folder takes no new file, in place with the old content put back on a failure.
+// Keeps the old file's permissions, owner and group. False when nothing or not all was written.
 bool WriteIniFile(const std::string& path, std::string_view text);
 #endif
 

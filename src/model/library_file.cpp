@@ -4,15 +4,15 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <limits>
 #include <memory>
 #include <system_error>
 #include <utility>
 
+#include "model/file_write.h"
+
 #ifdef _WIN32
 #include <io.h>
-#include <process.h>
 #include <sys/stat.h>
 #else
 #include <fcntl.h>
@@ -21,8 +21,6 @@
 #endif
 
 namespace quillet {
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -338,34 +336,6 @@ std::string ErrnoText(int err) {
     return std::error_code(err, std::generic_category()).message();
 }
 
-// Forces the file's data to the disk before it replaces the old file.
-bool SyncFile(std::FILE* f) {
-#ifdef _WIN32
-    return _commit(_fileno(f)) == 0;
-#else
-    return fsync(fileno(f)) == 0;
-#endif
-}
-
-// Makes the rename itself durable; best effort, a failure here loses nothing that was there before.
-void SyncDirectory([[maybe_unused]] const fs::path& dir) {
-#ifndef _WIN32
-    const int fd = open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY);
-    if (fd >= 0) {
-        fsync(fd);
-        close(fd);
-    }
-#endif
-}
-
-int ProcessId() {
-#ifdef _WIN32
-    return _getpid();
-#else
-    return static_cast<int>(getpid());
-#endif
-}
-
 struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
 };
@@ -484,46 +454,8 @@ SaveResult SaveMacroLibrary(const std::string& fileName, const MacroLibrary& lib
 }
 
 SaveResult SaveFileBytes(const std::string& fileName, std::string_view bytes) {
-    std::error_code ec;
-    fs::path target(fileName);
-    // Saving through a symbolic link replaces the file it points to, not the link.
-    if (fs::is_symlink(target, ec)) {
-        const fs::path resolved = fs::weakly_canonical(target, ec);
-        if (!ec) target = resolved;
-    }
-    fs::path temp = target;
-    temp += ".tmp-" + std::to_string(ProcessId());
-    const std::string tempName = temp.string();
-
-    std::remove(tempName.c_str()); // a leftover of an earlier save that died
-#ifdef _WIN32
-    std::FILE* f = std::fopen(tempName.c_str(), "wb");
-#else
-    std::FILE* f = std::fopen(tempName.c_str(), "wbx"); // never follow a link someone put at the temporary name
-#endif
-    if (f == nullptr) return {false, "cannot create " + tempName + ": " + ErrnoText(errno)};
-    std::string problem;
-    if (std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) {
-        problem = "cannot write " + tempName + ": " + ErrnoText(errno);
-    } else if (std::fflush(f) != 0) {
-        problem = "cannot write " + tempName + ": " + ErrnoText(errno);
-    } else if (!SyncFile(f)) {
-        problem = "cannot flush " + tempName + " to disk: " + ErrnoText(errno);
-    }
-    if (std::fclose(f) != 0 && problem.empty()) problem = "cannot close " + tempName + ": " + ErrnoText(errno);
-    if (problem.empty()) {
-        // Keep the permissions the old file had.
-        const fs::file_status old = fs::status(target, ec);
-        if (!ec && fs::is_regular_file(old)) fs::permissions(temp, old.permissions(), ec);
-        fs::rename(temp, target, ec);
-        if (ec) problem = "cannot replace " + target.string() + ": " + ec.message();
-    }
-    if (!problem.empty()) {
-        fs::remove(temp, ec);
-        return {false, problem};
-    }
-    SyncDirectory(target.parent_path());
-    return {};
+    const FileWriteResult written = WriteWholeFile(fileName, bytes);
+    return {written.ok, written.problem};
 }
 
 // ---------------------------------------------------------------------------------------------------------------

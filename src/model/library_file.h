@@ -58,13 +58,15 @@ LoadResult LoadMacroLibrary(const std::string& fileName, MacroLibrary& library);
 // The same on bytes in memory (never Unopenable).
 LoadResult ParseMacroLibrary(std::string_view bytes, MacroLibrary& library);
 
-// Writes the library to a temporary file beside fileName and renames it over fileName only when it is complete,
-// so a failed save never destroys the previous file.
+// Writes the library's stored form as the whole content of fileName, by WriteWholeFile (model/file_write.h): through
+// symbolic links, never to a file this process may not write (problem then says it is read-only), normally by a
+// complete temporary file renamed over the old one, and in place, with the old content put back on a failure,
+// where the folder takes no new file. A failed save leaves the previous file as it was wherever that can be done.
 SaveResult SaveMacroLibrary(const std::string& fileName, const MacroLibrary& library);
 // The stored form in memory.
 std::string SerializeMacroLibrary(const MacroLibrary& library);
-// Writes bytes to fileName the way SaveMacroLibrary writes a library (a temporary file renamed over the old one when
-// complete, the old file's permissions kept); for a stored form made otherwise and for other files of the program.
+// Writes bytes to fileName the way SaveMacroLibrary writes a library; for a stored form made otherwise and for other
+// files of the program.
 SaveResult SaveFileBytes(const std::string& fileName, std::string_view bytes);
 
 // List operations (deep copies; moved and replaced entries get their run state reset).

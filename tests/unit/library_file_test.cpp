@@ -11,9 +11,12 @@
 #include <future>
 #include <iterator>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "model/cp949.h"
+#include "ordinary_user.h"
 
 #ifdef _WIN32
 #include <process.h>
@@ -461,6 +464,15 @@ TEST(LibraryFileSave, ThroughASymlinkReplacesTheTarget) {
     ASSERT_TRUE(SaveMacroLibrary((dir / "link.m").string(), {MakeNewMacro("A")}).ok);
     EXPECT_TRUE(fs::is_symlink(dir / "link.m"));
     EXPECT_EQ(ReadFile(dir / "real.m").size(), 596u);
+
+    // A chain of links, the last one dangling: the file is created where the chain ends, and the links stay.
+    fs::create_directory(dir / "sub");
+    fs::create_symlink("sub/chain.m", dir / "first.m");
+    fs::create_symlink("missing.m", dir / "sub" / "chain.m");
+    ASSERT_TRUE(SaveMacroLibrary((dir / "first.m").string(), {MakeNewMacro("B")}).ok);
+    EXPECT_TRUE(fs::is_symlink(dir / "first.m"));
+    EXPECT_TRUE(fs::is_symlink(dir / "sub" / "chain.m"));
+    EXPECT_TRUE(ReadFile(dir / "sub" / "missing.m") == SerializeMacroLibrary({MakeNewMacro("B")}));
 }
 
 TEST(LibraryFileSave, FailuresReportAndLeaveWhatWasThere) {
@@ -505,6 +517,110 @@ TEST(LibraryFileSave, AFailedWriteLeavesTheOldFileIntact) {
     EXPECT_NE(s.problem.find("write"), std::string::npos) << s.problem;
     EXPECT_EQ(ReadFile(file), old);
     EXPECT_EQ(dir.Names(), std::vector<std::string>{"macro.m"});
+}
+#endif
+
+#ifndef _WIN32
+// The file's own permissions decide whether it is saved, not its folder's: a read-only file is never replaced, and a
+// writable file in a folder that takes no new files is rewritten in place. Saved as an ordinary user, since root may
+// write anything.
+TEST(LibraryFileSave, GoesByTheFilesPermissionsNotTheFolders) {
+    using quillet::testing::AsOrdinaryUser;
+    using quillet::testing::GiveToOrdinaryUser;
+    TempDir dir;
+    fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                    fs::perms::others_read | fs::perms::others_exec);
+    const fs::path open = dir / "open";     // takes new files
+    const fs::path closed = dir / "closed"; // does not
+    fs::create_directory(open);
+    fs::create_directory(closed);
+    ASSERT_TRUE(GiveToOrdinaryUser(open.string()));
+    fs::permissions(open, fs::perms::all);
+    const std::string old = SerializeMacroLibrary({MakeNewMacro("Old")});
+    const auto put = [&](const fs::path& file, fs::perms perms) {
+        WriteFile(file, old);
+        ASSERT_TRUE(GiveToOrdinaryUser(file.string()));
+        fs::permissions(file, perms);
+    };
+    const auto save = [](const fs::path& file, const MacroLibrary& lib) {
+        return AsOrdinaryUser([&] {
+            const SaveResult r = SaveMacroLibrary(file.string(), lib);
+            return std::pair{r.ok, r.problem};
+        });
+    };
+    const auto readOnly = fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
+    const auto mine = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+    put(open / "ro.m", readOnly);
+    put(closed / "macro.m", mine);
+    put(closed / "ro.m", readOnly);
+    fs::permissions(closed, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                                fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+    const MacroLibrary two{MakeNewMacro("A"), MakeNewMacro("B")};
+
+    // A read-only file in a folder the user may write to: refused, the old file kept as it was.
+    auto [ok, problem] = save(open / "ro.m", two);
+    EXPECT_FALSE(ok);
+    EXPECT_NE(problem.find("read-only"), std::string::npos) << problem;
+    EXPECT_TRUE(ReadFile(open / "ro.m") == old);
+    EXPECT_EQ(fs::status(open / "ro.m").permissions(), readOnly);
+
+    // A writable file in a folder that takes no new files: the same file is rewritten, longer and then shorter.
+    struct stat before {};
+    ASSERT_EQ(::stat((closed / "macro.m").c_str(), &before), 0);
+    std::tie(ok, problem) = save(closed / "macro.m", two);
+    EXPECT_TRUE(ok) << problem;
+    EXPECT_TRUE(ReadFile(closed / "macro.m") == SerializeMacroLibrary(two));
+    std::tie(ok, problem) = save(closed / "macro.m", {MakeNewMacro("C")});
+    EXPECT_TRUE(ok) << problem;
+    EXPECT_TRUE(ReadFile(closed / "macro.m") == SerializeMacroLibrary({MakeNewMacro("C")}));
+    struct stat after {};
+    ASSERT_EQ(::stat((closed / "macro.m").c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(fs::status(closed / "macro.m").permissions(), mine);
+
+    // There, a read-only file and a new file are refused alike.
+    std::tie(ok, problem) = save(closed / "ro.m", two);
+    EXPECT_FALSE(ok);
+    EXPECT_NE(problem.find("read-only"), std::string::npos) << problem;
+    EXPECT_TRUE(ReadFile(closed / "ro.m") == old);
+    std::tie(ok, problem) = save(closed / "new.m", two);
+    EXPECT_FALSE(ok);
+    EXPECT_NE(problem.find("new.m"), std::string::npos) << problem;
+    EXPECT_FALSE(fs::exists(closed / "new.m"));
+
+    // A file that would outgrow a size limit while rewritten in place fails before any byte of it changes.
+    const std::string current = ReadFile(closed / "macro.m");
+    MacroLibrary big;
+    for (int i = 0; i < 20; ++i) big.push_back(MakeNewMacro("Macro " + std::to_string(i)));
+    std::tie(ok, problem) = AsOrdinaryUser([&] {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit small{2000, 2000};
+        setrlimit(RLIMIT_FSIZE, &small);
+        const SaveResult r = SaveMacroLibrary((closed / "macro.m").string(), big);
+        return std::pair{r.ok, r.problem};
+    });
+    EXPECT_FALSE(ok);
+    EXPECT_NE(problem.find("left as it was"), std::string::npos) << problem;
+    EXPECT_TRUE(ReadFile(closed / "macro.m") == current);
+
+    // Another user's file that this user may write, in this user's folder: rewritten, keeping its owner.
+    if (::geteuid() == 0) {
+        WriteFile(open / "shared.m", old);
+        fs::permissions(open / "shared.m",
+                        fs::perms::all & ~fs::perms::owner_exec & ~fs::perms::group_exec & ~fs::perms::others_exec);
+        std::tie(ok, problem) = save(open / "shared.m", two);
+        EXPECT_TRUE(ok) << problem;
+        EXPECT_TRUE(ReadFile(open / "shared.m") == SerializeMacroLibrary(two));
+        struct stat shared {};
+        ASSERT_EQ(::stat((open / "shared.m").c_str(), &shared), 0);
+        EXPECT_EQ(shared.st_uid, 0u);
+    }
+    EXPECT_EQ(dir.Names().size(), 2u);
+    std::vector<std::string> left;
+    for (const auto& e : fs::directory_iterator(closed)) left.push_back(e.path().filename().string());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"macro.m", "ro.m"})) << "no temporary file is left";
+    fs::permissions(closed, fs::perms::owner_all);
 }
 #endif
 

@@ -20,6 +20,7 @@
 
 #include "model/ini_file.h"
 #include "model/key_table.h"
+#include "ordinary_user.h"
 
 namespace quillet {
 namespace {
@@ -249,6 +250,42 @@ TEST_F(SettingsTest, FilesThatCannotBeReadWholeAreNeverWritten) {
     EXPECT_TRUE(fs::is_directory(path_));
 }
 
+// The file's own permissions decide whether it is written, not its folder's (checked as an ordinary user, since
+// root may write anything): a read-only file is left alone, and a writable file in a folder that takes no new files
+// is rewritten in place.
+TEST_F(SettingsTest, GoesByTheFilesPermissionsNotTheFolders) {
+    using quillet::testing::AsOrdinaryUser;
+    using quillet::testing::GiveToOrdinaryUser;
+    const auto save = [&] {
+        return AsOrdinaryUser([&] {
+            CAppIni ini(path_, false);
+            ini.macroOptions = 7;
+            return std::pair{ini.Transfer(CAppIni::Save), std::string()};
+        });
+    };
+    fs::permissions(dir_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                              fs::perms::others_read | fs::perms::others_exec);
+    Write("[Property]\nmacroOptions=1\n");
+    ASSERT_TRUE(GiveToOrdinaryUser(path_));
+
+    // A folder that takes no new files, a file the user may write: written, the same file.
+    struct stat before {};
+    ASSERT_EQ(::stat(path_.c_str(), &before), 0);
+    EXPECT_TRUE(save().first);
+    EXPECT_TRUE(Read().starts_with("[Property]\nmacroOptions=7\nrecOptions=183\n")) << Read();
+    struct stat after {};
+    ASSERT_EQ(::stat(path_.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+
+    // A read-only file in a folder the user may write to: left as it was.
+    ASSERT_TRUE(GiveToOrdinaryUser(dir_.string()));
+    Write("[Property]\nmacroOptions=1\n");
+    fs::permissions(path_, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    EXPECT_FALSE(save().first);
+    EXPECT_EQ(Read(), "[Property]\nmacroOptions=1\n");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+}
+
 TEST_F(SettingsTest, WritesThroughSymbolicLinksAndKeepsPermissions) {
     const std::string target = (dir_ / "real.ini").string();
     std::ofstream(target) << "[Property]\n";
@@ -261,6 +298,14 @@ TEST_F(SettingsTest, WritesThroughSymbolicLinksAndKeepsPermissions) {
     std::ifstream in(target);
     const std::string text(std::istreambuf_iterator<char>(in), {});
     EXPECT_TRUE(text.starts_with("[Property]\nmacroOptions=136\n") && text.ends_with("\nstartTabSel=0\n")) << text;
+
+    // A link whose target does not exist yet: the target is created and the link stays.
+    fs::remove(path_);
+    fs::create_symlink("new.ini", path_);
+    ASSERT_TRUE(ini.Transfer(CAppIni::Save));
+    EXPECT_TRUE(fs::is_symlink(path_));
+    ASSERT_TRUE(fs::is_regular_file(dir_ / "new.ini"));
+    EXPECT_EQ(CIni("Property", (dir_ / "new.ini").string()).GetInt("recOptions", 0), 183);
 }
 
 #endif
