@@ -108,13 +108,17 @@ protected:
         XSync(client->dpy(), False);
     }
 
-    void Play(const std::string& name) {
+    void Start(const std::string& name, const std::string& guardianEnv = "QUILLET_GUARDIAN") {
         std::string error;
         ASSERT_TRUE(cli.Start({QUILLET_CLI_PATH, "play", "macro.m", name}, dir.path(),
-                              {"DISPLAY=" + XDisplayName(), "WAYLAND_DISPLAY", "QUILLET_GUARDIAN",
+                              {"DISPLAY=" + XDisplayName(), "WAYLAND_DISPLAY", guardianEnv,
                                "DBUS_SESSION_BUS_ADDRESS=unix:path=" + (dir.path() / "no-bus").string()},
                               dir.path() / "cli.log", error))
             << error;
+    }
+
+    void Play(const std::string& name) {
+        ASSERT_NO_FATAL_FAILURE(Start(name));
         ASSERT_TRUE(WaitUntil([&] { return (guardian = GuardianOf(cli.pid())) != 0 || cli.Ended(); }, 10s))
             << "no guardian; output:\n"
             << cli.Log();
@@ -192,6 +196,21 @@ TEST_F(GuardianTest, AnOrderlyEndWithNothingHeldSendsNoEventAtAll) {
     ASSERT_TRUE(client->WaitFor([&] { return client->keys.size() >= 2 && client->keys.back().keycode == marker; }));
     EXPECT_EQ(client->keys.size(), 2u) << "events other than the marker: " << client->Typed();
     EXPECT_TRUE(client->buttons.empty());
+}
+
+TEST_F(GuardianTest, APlayWhoseGuardianCannotStartSaysSoOnceAndStillPlays) {
+    Macro typer = MakeNewMacro("typer");
+    typer.items.push_back(MakeStringItem("ok"));
+    ASSERT_TRUE(SaveMacroLibrary((dir.path() / "macro.m").string(), {typer}).ok);
+    ASSERT_NO_FATAL_FAILURE(Start("typer", "QUILLET_GUARDIAN=" + (dir.path() / "missing").string()));
+    const std::optional<int> status = cli.Wait(30s);
+    ASSERT_TRUE(status) << cli.Log();
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << ChildProcess::DescribeStatus(*status);
+    ASSERT_TRUE(client->WaitFor([&] { return client->Typed() == "ok"; })) << client->Typed();
+    const std::string log = cli.Log();
+    const std::size_t first = log.find("no guardian");
+    EXPECT_NE(first, std::string::npos) << log;
+    EXPECT_EQ(log.find("no guardian", first + 1), std::string::npos) << log;
 }
 
 } // namespace
