@@ -1434,7 +1434,7 @@ bool TextToMacros(std::string_view text, StoredMacros& out, TextError& error) {
         const std::size_t column = what.find("column ");
         const std::size_t colon = column == std::string::npos ? std::string::npos : what.find(": ", column);
         if (colon != std::string::npos) what = what.substr(colon + 2);
-        error.message = what;
+        error.message = ValidUtf8(what);
         LineColumn(text, e.byte > 0 ? e.byte - 1 : 0, error);
         return false;
     }
