@@ -4,8 +4,9 @@
 
 #include "platform/platform.h"
 
-#include <shellapi.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 
 #include <cstdio>
 #include <cstdlib>
