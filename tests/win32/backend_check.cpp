@@ -1,10 +1,11 @@
 // Checks of the Windows backend on a live desktop: Windows itself, or Wine on a virtual X server (run-wine.sh).
 // Each check prints "ok", "FAIL" or "note" lines; the exit code is 1 when any check failed.
 //
-//   win32_backend_check.exe [--screen WxH] [--only screen,input,raw,timer,ime] [--person]
+//   win32_backend_check.exe [--screen WxH] [--only screen,input,raw,timer,ime,clipboard] [--person]
 //
 // --person adds a check that needs input from outside the program: a key (F5) and a middle click.
 #include "platform/platform.h"
+#include "platform/win32/clipboard.h"
 #include "platform/win32/win32_platform.h"
 
 #include <algorithm>
@@ -553,10 +554,69 @@ void CheckIme(Win32Platform& w, MainLoop& loop) {
     if (context != nullptr) ImmReleaseContext(focus.hwnd(), context);
 }
 
+// The macro editor's text export: CP949 bytes as CF_TEXT, the same text as Unicode and the Korean locale, so that a
+// program asking for either reads the Hangul right on a system of any code page.
+void CheckClipboard() {
+    const std::string cp949 = "\xB8\xC5\xC5\xA9\xB7\xCE \xC7\xD1\xB1\xDB Quillet\r\n2\xC1\xD9";
+    const std::wstring unicode = L"\uB9E4\uD06C\uB85C \uD55C\uAE00 Quillet\r\n2\uC904"; // 매크로 한글 … 2줄
+    if (!quillet::platform::win32::PutCp949TextOnClipboard(nullptr, cp949)) {
+        Fail("clipboard: the text cannot be put on the clipboard");
+        return;
+    }
+    if (!OpenClipboard(nullptr)) {
+        Fail("clipboard: cannot be opened to read it back");
+        return;
+    }
+    std::string bytes;
+    std::wstring wide;
+    LCID locale = 0;
+    if (HANDLE h = GetClipboardData(CF_TEXT)) {
+        if (const auto* p = static_cast<const char*>(GlobalLock(h))) {
+            bytes = p;
+            GlobalUnlock(h);
+        }
+    }
+    if (HANDLE h = GetClipboardData(CF_UNICODETEXT)) {
+        if (const auto* p = static_cast<const wchar_t*>(GlobalLock(h))) {
+            wide = p;
+            GlobalUnlock(h);
+        }
+    }
+    if (HANDLE h = GetClipboardData(CF_LOCALE)) {
+        if (const auto* p = static_cast<const LCID*>(GlobalLock(h))) {
+            locale = *p;
+            GlobalUnlock(h);
+        }
+    }
+    CloseClipboard();
+    Check(bytes == cp949, "clipboard: CF_TEXT holds the CP949 bytes as given");
+    Check(wide == unicode, "clipboard: CF_UNICODETEXT holds the same text converted from code page 949");
+    Check(locale == 0x0412, "clipboard: CF_LOCALE says Korean (" + Hex(locale) + ")");
+}
+
 } // namespace
+
+// Waits until Shift, Ctrl and the left button are all down ("down") or all up ("up") on this desktop, as another
+// program's injection left them; prints what it saw. Exit code 0 when they got there within 20 s.
+int WaitForHeld(const std::string& wanted) {
+    const bool down = wanted == "down";
+    const auto isDown = [](int vk) { return (GetAsyncKeyState(vk) & 0x8000) != 0; };
+    const DWORD start = GetTickCount();
+    for (;;) {
+        const bool shift = isDown(VK_SHIFT), control = isDown(VK_CONTROL), left = isDown(VK_LBUTTON);
+        const bool there = down ? (shift && control && left) : (!shift && !control && !left);
+        if (there || GetTickCount() - start > 20000) {
+            std::printf("held: shift %d control %d left %d after %lu ms\n", shift, control, left,
+                        static_cast<unsigned long>(GetTickCount() - start));
+            return there ? 0 : 1;
+        }
+        Sleep(5); // polling the desktop's key state; there is nothing to wait on
+    }
+}
 
 int main(int argc, char** argv) {
     if (argc == 2 && std::string(argv[1]) == "--foreground-window") return RunForegroundWindow();
+    if (argc == 3 && std::string(argv[1]) == "--wait-held") return WaitForHeld(argv[2]);
     int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
     std::string only;
     bool person = false;
@@ -589,6 +649,7 @@ int main(int argc, char** argv) {
     if (person) CheckPersonInput(*w, loop);
     if (wanted("timer")) CheckTimer(*w);
     if (wanted("ime")) CheckIme(*w, loop);
+    if (wanted("clipboard")) CheckClipboard();
     std::printf("%s: %d failed\n", failures == 0 ? "passed" : "FAILED", failures);
     return failures == 0 ? 0 : 1;
 }

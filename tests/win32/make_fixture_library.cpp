@@ -1,6 +1,9 @@
-// Writes a macro library with every item type, for comparing quillet-cli on Linux and on Windows (run-wine.sh).
+// Writes a macro library with every item type, for comparing quillet-cli on Linux and on Windows (run-wine.sh), or
+// with --typing the library of the desktop program's check (run-wine-app.sh): one macro, started by F7, that types
+// a line of text.
 //
 //   win32_fixture_library OUT.m
+//   win32_fixture_library --typing OUT.m
 #include <cstdio>
 #include <string>
 
@@ -20,11 +23,33 @@ int32_t Mouse(int32_t flags, int32_t data = 0) {
     return flags | static_cast<int32_t>(static_cast<uint32_t>(data) << 16);
 }
 
+// The text the --typing macro types: capitals, a shifted comma and exclamation mark, digits and blanks.
+const char* const kTypedText = "Hello, Wine 42!";
+
+int WriteLibrary(const char* path, const MacroLibrary& library) {
+    const SaveResult r = SaveMacroLibrary(path, library);
+    if (!r.ok) {
+        std::fprintf(stderr, "win32_fixture_library: %s: %s\n", path, r.problem.c_str());
+        return 1;
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 3 && std::string(argv[1]) == "--typing") {
+        MacroLibrary library;
+        Macro typing = Named("타자");
+        typing.startKey = 0x76; // F7, pressed
+        typing.flags |= FlagStartKey;
+        typing.setRepeatCount(1);
+        typing.items.push_back(MakeStringItem(kTypedText));
+        AppendMacro(library, typing);
+        return WriteLibrary(argv[2], library);
+    }
     if (argc != 2) {
-        std::fprintf(stderr, "usage: win32_fixture_library OUT.m\n");
+        std::fprintf(stderr, "usage: win32_fixture_library [--typing] OUT.m\n");
         return 2;
     }
     MacroLibrary library;
@@ -87,6 +112,14 @@ int main(int argc, char** argv) {
     waits.items.push_back(MakeDelayItem(MakeColor(255, 0, 0) | (8 << 24), DelayColor, PackPoint(10, 20)));
     AppendMacro(library, waits);
 
+    // Holds Shift, Ctrl and the left button until F7, which nobody presses: only its end can let them go.
+    Macro holder = Named("붙잡기");
+    holder.items.push_back(MakeKeyItem(0x10, ActionPress, 0x2A));
+    holder.items.push_back(MakeKeyItem(0x11, ActionPress, 0x1D));
+    holder.items.push_back(MakeMouseItem(0, 0, MouseLeftDown));
+    holder.items.push_back(MakeDelayItem(0x76, DelayKey));
+    AppendMacro(library, holder);
+
     // Random spreads and characters: the engine seeds its generator with the time, so a play differs from run to run;
     // only the text form of this macro is compared.
     Macro random = Named("무작위");
@@ -94,10 +127,5 @@ int main(int argc, char** argv) {
     random.items.push_back(MakeStringItem("r#*?-", TextRandom));
     AppendMacro(library, random);
 
-    const SaveResult r = SaveMacroLibrary(argv[1], library);
-    if (!r.ok) {
-        std::fprintf(stderr, "win32_fixture_library: %s: %s\n", argv[1], r.problem.c_str());
-        return 1;
-    }
-    return 0;
+    return WriteLibrary(argv[1], library);
 }

@@ -162,5 +162,27 @@ else
     status=1
 fi
 
+# An abnormal end: quillet-cli.exe holds Shift, Ctrl and the left button and is killed outright (as a task manager
+# ends a process); its guardian lets them go.
+echo "== quillet-cli.exe killed while its macro holds keys"
+(cd "$run" && exec "$wine" "$cli_exe" play all.m 붙잡기) >"$work/held.out" 2>"$work/held.err" &
+held_pid=$!
+if "$wine" "$check_exe" --wait-held down >"$work/held.down" 2>&1; then
+    kill -KILL $held_pid 2>/dev/null || true
+    wait $held_pid 2>/dev/null || true
+    if "$wine" "$check_exe" --wait-held up >"$work/held.up" 2>&1; then
+        echo "ok   killed while holding: $(cat "$work/held.down" | tr -d '\r'); then $(cat "$work/held.up" | tr -d '\r')"
+    else
+        echo "FAIL killed while holding, keys stay down: $(cat "$work/held.up")"
+        cat "$work/held.err"
+        status=1
+    fi
+else
+    echo "FAIL the holding macro did not hold: $(cat "$work/held.down")"
+    cat "$work/held.out" "$work/held.err"
+    kill -KILL $held_pid 2>/dev/null || true
+    status=1
+fi
+
 echo "== $([ $status -eq 0 ] && echo passed || echo FAILED) in $(($(date +%s) - started)) s"
 exit $status
