@@ -190,6 +190,9 @@ std::unique_ptr<Guardian> StartGuardian(const GuardianOptions& options, std::str
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, blockHigh.get(), kLedgerFd);
     posix_spawn_file_actions_adddup2(&actions, theirsHigh.get(), kParentFd);
+    // It reads nothing and prints nothing but problems: a pipe reading the program's output ends with the program.
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
     // Its own process group: a Ctrl+C in the terminal goes to the program, which ends in order and says goodbye.
