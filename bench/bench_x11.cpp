@@ -56,6 +56,21 @@ void BM_KeyEventMonitored(benchmark::State& state) {
 }
 BENCHMARK(BM_KeyEventMonitored);
 
+// A shifted character as the engine types it: the presses and releases of Shift ask the server which devices
+// hold it.
+void BM_ShiftedCharacter(benchmark::State& state) {
+    auto& io = gShm->io();
+    for (auto _ : state) {
+        io.SendKeyEvent(VK_LSHIFT, 0x2A, 0);
+        io.SendKeyEvent('A', 0x1E, 0);
+        io.SendKeyEvent('A', 0x1E, KEYEVENTF_KEYUP);
+        io.SendKeyEvent(VK_LSHIFT, 0x2A, KEYEVENTF_KEYUP);
+    }
+    Sync(*gShm);
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_ShiftedCharacter);
+
 void BM_MouseMoveAbsolute(benchmark::State& state) {
     auto& io = gShm->io();
     int32_t x = 0;

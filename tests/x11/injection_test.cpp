@@ -227,6 +227,20 @@ TEST_F(InjectionTest, PersonsHeldShiftOutlastsShiftedCharactersTyped) {
     client->WaitFor([&] { return client->Typed().size() >= 8; });
     EXPECT_EQ(client->Typed(), "QABCDeFg");
     EXPECT_FALSE(x->io().IsKeyDown(VK_SHIFT));
+
+    // Closing while the person holds Shift leaves it held; the next program's Shift still works after that.
+    personKey(XK_Shift_L, true);
+    Type('H', true);
+    x.reset();
+    char keys[32] = {};
+    XQueryKeymap(client->dpy(), keys);
+    EXPECT_NE(keys[shift / 8] & (1 << (shift % 8)), 0);
+    personKey(XK_Shift_L, false);
+    x = Open(std::chrono::milliseconds(200));
+    ASSERT_TRUE(x);
+    Type('I', true);
+    client->WaitFor([&] { return client->Typed().size() >= 10; });
+    EXPECT_EQ(client->Typed(), "QABCDeFgHI");
     keyboard.reset();
     XCloseDisplay(other);
 }

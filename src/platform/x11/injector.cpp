@@ -110,11 +110,20 @@ bool X11InputOutput::HeldBackForPerson(KeyCode kc, bool release) {
         if (!personHeld) personHeld = PersonHeldKeycodes(conn_.dpy());
         return *personHeld;
     };
+    bool ours = false; // our XTest device holds the key for a macro of ours
     if (owedRelease_.any()) {
         SendOwedReleases(person());
+        ours = owedRelease_.test(kc);
         if (!release) owedRelease_.reset(kc); // pressed again: ours to release later
     }
-    if (!release || !conn_.keymap().IsModifier(kc) || !person().test(kc)) return false;
+    if (!release) {
+        for (KeyCode held : pressedKeycode_) ours = ours || held == kc;
+        // A modifier left down on the XTest device, by us or another program that ended while a person held it,
+        // takes no press from XTest: release it first so that ours reaches the master keyboard.
+        if (!ours && conn_.keymap().IsModifier(kc) && XtestHeldKeycodes(conn_.dpy()).test(kc)) FakeKey(kc, false);
+        return false;
+    }
+    if (!conn_.keymap().IsModifier(kc) || !person().test(kc)) return false;
     owedRelease_.set(kc);
     return true;
 }

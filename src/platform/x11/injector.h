@@ -46,7 +46,8 @@ private:
     void Wheel(int32_t data, int& remainder, unsigned positiveButton, unsigned negativeButton);
     // True when the key event must not be sent: the release of a modifier that a person holds on a keyboard of
     // theirs. Such a release is owed and sent once the person has let go (checked at our next key event, which
-    // costs a query of the devices' key state while anything is owed).
+    // costs a query of the devices' key state while anything is owed). Before the press of a modifier that the
+    // XTest device holds though no macro of ours does, releases it there (a query of the XTest devices' state).
     bool HeldBackForPerson(KeyCode kc, bool release);
     // Sends the owed releases of the keys the person no longer holds.
     void SendOwedReleases(const std::bitset<256>& personHeld);

@@ -10,7 +10,10 @@
 
 namespace quillet::platform::x11 {
 
-std::bitset<256> PersonHeldKeycodes(Display* dpy) {
+namespace {
+
+// Keycodes held on the attached, enabled slave keyboards that are (xtest) or are not (!xtest) XTEST devices.
+std::bitset<256> HeldKeycodes(Display* dpy, bool wantXtest) {
     std::bitset<256> held;
     int opcode = 0, eventBase = 0, errorBase = 0;
     if (!XQueryExtension(dpy, "XInputExtension", &opcode, &eventBase, &errorBase)) return held;
@@ -24,7 +27,8 @@ std::bitset<256> PersonHeldKeycodes(Display* dpy) {
         const std::string_view name = d.name != nullptr ? d.name : "";
         constexpr std::string_view kXtest = "XTEST keyboard";
         const bool xtest = name.size() >= kXtest.size() && name.substr(name.size() - kXtest.size()) == kXtest;
-        if (d.use == XISlaveKeyboard && d.enabled && !xtest) keyboards.push_back(static_cast<XID>(d.deviceid));
+        if (d.use == XISlaveKeyboard && d.enabled && xtest == wantXtest)
+            keyboards.push_back(static_cast<XID>(d.deviceid));
     }
     if (devices != nullptr) XIFreeDeviceInfo(devices);
 
@@ -48,6 +52,16 @@ std::bitset<256> PersonHeldKeycodes(Display* dpy) {
     }
     trap.Finish();
     return held;
+}
+
+} // namespace
+
+std::bitset<256> PersonHeldKeycodes(Display* dpy) {
+    return HeldKeycodes(dpy, false);
+}
+
+std::bitset<256> XtestHeldKeycodes(Display* dpy) {
+    return HeldKeycodes(dpy, true);
 }
 
 } // namespace quillet::platform::x11

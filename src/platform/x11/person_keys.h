@@ -24,4 +24,9 @@ namespace quillet::platform::x11 {
 // connection's socket must drain that queue afterwards. The caller must hold whatever lock guards `dpy`.
 std::bitset<256> PersonHeldKeycodes(Display* dpy);
 
+// The opposite: keycodes held on the XTEST keyboards, by this program or any other, with the same failures and
+// cost. A key left down there (by a program that ended, or on purpose while a person held it) takes no further
+// press from XTest until it is released.
+std::bitset<256> XtestHeldKeycodes(Display* dpy);
+
 } // namespace quillet::platform::x11
