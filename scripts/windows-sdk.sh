@@ -129,8 +129,9 @@ main() {
 
     # --- Qt ---------------------------------------------------------------------------------------------------------
     step=$((step + 1))
-    # Only what the program uses. The Windows headers of mingw-w64 lack wintab.h, so no tablet events; rcc
-    # compresses with zlib only, so the program's resources are built with --no-zstd.
+    # Only what the program uses (its pictures are PNG; template images are read by OpenCV). The Windows headers
+    # of mingw-w64 lack wintab.h, so no tablet events; rcc compresses with zlib only, so the program's resources
+    # are built with --no-zstd.
     qt_options=(-DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake
         -DBUILD_SHARED_LIBS=ON -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF -DQT_BUILD_BENCHMARKS=OFF
         -DFEATURE_sql=OFF -DFEATURE_network=OFF -DFEATURE_dbus=OFF -DFEATURE_printsupport=OFF
@@ -138,7 +139,8 @@ main() {
         -DFEATURE_tabletevent=OFF -DFEATURE_vulkan=OFF
         -DFEATURE_system_zlib=OFF -DFEATURE_system_pcre2=OFF -DFEATURE_system_png=OFF -DFEATURE_system_jpeg=OFF
         -DFEATURE_system_harfbuzz=OFF -DFEATURE_system_freetype=OFF -DFEATURE_system_doubleconversion=OFF
-        -DFEATURE_sql_sqlite=OFF -DFEATURE_glib=OFF -DFEATURE_icu=OFF)
+        -DFEATURE_sql_sqlite=OFF -DFEATURE_glib=OFF -DFEATURE_icu=OFF
+        -DFEATURE_direct2d=OFF -DFEATURE_jpeg=OFF -DFEATURE_gif=OFF)
     if ! done_step qt "${cmake_common[@]}" "${qt_options[@]}"; then
         say "[$step/$steps] Qt $qt_version: Core, Gui, Widgets, Windows platform plugin (about 40 min on two cores)"
         fetch_source qt6-base "$qt_version" qt-src
@@ -155,8 +157,9 @@ main() {
     # (libz-mingw-w64-dev), linked statically; the codecs are built here from their Debian sources.
     zlib_library=/usr/$triple/lib/libz.a
     step=$((step + 1))
-    jpeg_options=(-DENABLE_SHARED=OFF -DENABLE_STATIC=ON -DWITH_SIMD=OFF -DWITH_TURBOJPEG=OFF -DCMAKE_INSTALL_LIBDIR=lib
-        -DCMAKE_POSITION_INDEPENDENT_CODE=ON)
+    # Its own install-folder logic takes a relative library folder as relative to the working directory.
+    jpeg_options=(-DENABLE_SHARED=OFF -DENABLE_STATIC=ON -DWITH_SIMD=OFF -DWITH_TURBOJPEG=OFF
+        -DCMAKE_INSTALL_LIBDIR="$sdk/lib")
     if ! done_step jpeg "${cmake_common[@]}" "${jpeg_options[@]}"; then
         say "[$step/$steps] libjpeg-turbo $jpeg_version (a minute)"
         fetch_source libjpeg-turbo "$jpeg_version" jpeg-src

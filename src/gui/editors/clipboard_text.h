@@ -1,5 +1,6 @@
 // Puts text on the system clipboard in the form other programs of the desktop read as plain text: on Windows the
-// CP949 bytes themselves with a closing NUL (CF_TEXT, read in the system's code page); elsewhere (X11) the text as
+// CP949 bytes themselves with a closing NUL (CF_TEXT), with the same text as Unicode and the Korean locale beside
+// them, so that Hangul reads right also on systems whose code page is not 949; elsewhere (X11) the text as
 // Unicode, which Qt offers as UTF-8 and the other text targets X programs ask for.
 #pragma once
 
