@@ -31,7 +31,8 @@ const char* const kUsage =
     "  check LIBRARY            list problems of the library (exit 1 when there are some)\n"
     "  settings [--write]       print the settings of Quillet.ini (and write them back)\n"
     "  play LIBRARY NAME [--dry-run] [options]\n"
-    "                           run one macro (--dry-run: print what it would send; see play --help)\n"
+    "                           run one macro and the macros it starts until all have ended (--dry-run:\n"
+    "                           print what they would send; see play --help)\n"
     "  run [LIBRARY]            run mode without the window, with the settings of Quillet.ini; prints the\n"
     "                           event log with times; Ctrl+C, SIGTERM or SIGHUP stops every macro and ends\n"
 #ifdef QUILLET_TEXT_FORMAT
@@ -161,6 +162,10 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     if (command == "play") {
         const auto options = ParsePlayOptions(args, err);
         if (!options) return kExitFailure;
+        if (options->help) {
+            out << PlayHelp();
+            return kExitOk;
+        }
         return options->dryRun ? PlayDryRun(*options, out, err) : PlayReal(*options, out, err);
     }
     if (command == "run") return RunCommand(args, out, err);

@@ -1,8 +1,9 @@
 #include "cli/play.h"
 
+#include <algorithm>
 #include <charconv>
-#include <cstdint>
 #include <cinttypes>
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include <ostream>
@@ -24,6 +25,25 @@ const char* const kPlayUsage =
     "usage: quillet-cli play LIBRARY NAME [--dry-run] [--ticks N] [--event-delay MS] [--screen WxH]\n"
     "                        [--cursor X,Y] [--hangul-keyboard 0|1|2] [--sequence-start N]\n"
     "                        [--macro-options N] [--clock HH:MM:SS] [--no-ime] [--seed N]\n";
+
+const char* const kPlayHelp =
+    "Runs the macro NAME of LIBRARY as its start hotkey would, with the settings of Quillet.ini, and goes on until\n"
+    "every macro it started has ended: NAME itself and every macro started by its calls, directly or through calls\n"
+    "of the macros it started (a parallel call outlives its caller). No other macro starts meanwhile.\n"
+    "  --dry-run              send nothing: print every key and mouse event with its tick, and the event log,\n"
+    "                         on a simulated desktop with virtual time; the last line is \"N end\" when every\n"
+    "                         macro has ended at tick N, or \"N limit\" at the tick limit\n"
+    "  --ticks N              dry run: at most N ticks (default 10000)\n"
+    "  --event-delay MS       milliseconds per tick (setting eventDelay)\n"
+    "  --screen WxH           dry run: the primary screen's size (default 1920x1080)\n"
+    "  --cursor X,Y           dry run: where the cursor starts (default 0,0)\n"
+    "  --hangul-keyboard 0|1|2, --sequence-start N, --macro-options N\n"
+    "                         the settings hangulKeyboard, sequenceStart and macroOptions\n"
+    "  --clock HH:MM:SS       dry run: the local time at the start (default: now)\n"
+    "  --no-ime               dry run: the desktop has no input method\n"
+    "  --seed N               seed of the random delays and characters (default: the time)\n"
+    "Without --dry-run the events go to the desktop (X11 or Windows) in real time, and a person's keys serve the\n"
+    "macros' key waits; Ctrl+C stops every macro and releases every key and button they hold.\n";
 
 bool ParseInt(std::string_view s, int64_t& out) {
     if (s.empty()) return false;
@@ -73,6 +93,14 @@ void PrintEvent(std::ostream& out, const platform::FakeEvent& e) {
 
 } // namespace
 
+std::string PlayHelp() {
+    return std::string(kPlayUsage) + kPlayHelp;
+}
+
+bool PlayGoesOn(const MacroLibrary& library) {
+    return std::any_of(library.begin(), library.end(), [](const Macro& m) { return IsRunning(m); });
+}
+
 std::optional<PlayOptions> ParsePlayOptions(const std::vector<std::string>& args, std::ostream& err) {
     PlayOptions o;
     std::vector<std::string> positional;
@@ -85,25 +113,40 @@ std::optional<PlayOptions> ParsePlayOptions(const std::vector<std::string>& args
         };
         std::string v;
         bool ok = true;
-        if (a == "--dry-run") o.dryRun = true;
-        else if (a == "--no-ime") o.noIme = true;
-        else if (a == "--ticks") ok = value(v) && ParseInt(v, o.ticks) && o.ticks >= 0;
-        else if (a == "--event-delay") ok = value(v) && ParseInt32(v, o.eventDelay.emplace(), 1, 86400000);
-        else if (a == "--screen") ok = value(v) && ParsePair(v, 'x', o.screen.width, o.screen.height, 1, 32767);
-        else if (a == "--cursor") ok = value(v) && ParsePair(v, ',', o.cursor.x, o.cursor.y, -32768, 32767);
-        else if (a == "--hangul-keyboard") ok = value(v) && ParseInt32(v, o.hangulKeyboard.emplace(), 0, 2);
-        else if (a == "--sequence-start") ok = value(v) && ParseInt32(v, o.sequenceStart.emplace(), INT32_MIN, INT32_MAX);
-        else if (a == "--macro-options") ok = value(v) && ParseInt32(v, o.macroOptions.emplace(), INT32_MIN, INT32_MAX);
-        else if (a == "--clock") ok = value(v) && ParseClock(v, o.clock.emplace());
+        if (a == "--help" || a == "-h") {
+            PlayOptions help;
+            help.help = true;
+            return help;
+        }
+        if (a == "--dry-run")
+            o.dryRun = true;
+        else if (a == "--no-ime")
+            o.noIme = true;
+        else if (a == "--ticks")
+            ok = value(v) && ParseInt(v, o.ticks) && o.ticks >= 0;
+        else if (a == "--event-delay")
+            ok = value(v) && ParseInt32(v, o.eventDelay.emplace(), 1, 86400000);
+        else if (a == "--screen")
+            ok = value(v) && ParsePair(v, 'x', o.screen.width, o.screen.height, 1, 32767);
+        else if (a == "--cursor")
+            ok = value(v) && ParsePair(v, ',', o.cursor.x, o.cursor.y, -32768, 32767);
+        else if (a == "--hangul-keyboard")
+            ok = value(v) && ParseInt32(v, o.hangulKeyboard.emplace(), 0, 2);
+        else if (a == "--sequence-start")
+            ok = value(v) && ParseInt32(v, o.sequenceStart.emplace(), INT32_MIN, INT32_MAX);
+        else if (a == "--macro-options")
+            ok = value(v) && ParseInt32(v, o.macroOptions.emplace(), INT32_MIN, INT32_MAX);
+        else if (a == "--clock")
+            ok = value(v) && ParseClock(v, o.clock.emplace());
         else if (a == "--seed") {
             int64_t seed = 0;
             ok = value(v) && ParseInt(v, seed) && seed >= 0 && seed <= UINT32_MAX;
             if (ok) o.seed = static_cast<uint32_t>(seed);
-        }
-        else if (a.rfind("--", 0) == 0) {
+        } else if (a.rfind("--", 0) == 0) {
             err << "quillet-cli: unknown option '" << a << "'\n" << kPlayUsage;
             return std::nullopt;
-        } else positional.push_back(a);
+        } else
+            positional.push_back(a);
         if (!ok) {
             err << "quillet-cli: bad or missing value for " << a << "\n" << kPlayUsage;
             return std::nullopt;
@@ -204,7 +247,7 @@ int PlayDryRun(const PlayOptions& o, std::ostream& out, std::ostream& err) {
         fake.SetTick(static_cast<uint64_t>(tick));
         engine.OnMacroTimer();
         flush();
-        if (!IsRunning(library[index])) {
+        if (!PlayGoesOn(library)) {
             out << tick << " end\n";
             return kExitOk;
         }

@@ -1,5 +1,7 @@
 // quillet-cli play: runs one macro of a library as its start hotkey would, on the fake platform with virtual time
-// (--dry-run, printing every event) or on the real backend in real time.
+// (--dry-run, printing every event) or on the real backend in real time. A play lasts until every macro it started
+// has ended: the named macro and every macro started by calls, directly or through calls of the macros it started
+// (a parallel call outlives its caller); a dry run also ends at its tick limit, a real play when interrupted.
 #pragma once
 
 #include <cstdint>
@@ -34,9 +36,18 @@ struct PlayOptions {
     std::optional<int32_t> macroOptions;
     std::optional<Clock> clock;
     std::optional<uint32_t> seed; // of the random delays and characters; the time by default
+    bool help = false;            // --help: print PlayHelp() and nothing else
 };
 
-// args[0] is "play". Prints the problem and returns nothing on bad arguments.
+// The text of play --help: the usage line and what each option does.
+std::string PlayHelp();
+
+// Whether a play goes on: some macro of the library runs. Nothing but the played macro and the calls of running
+// macros starts a macro during a play (no hotkeys, clock, colour or image conditions), so every running macro was
+// started by the play.
+bool PlayGoesOn(const MacroLibrary& library);
+
+// args[0] is "play". Prints the problem and returns nothing on bad arguments; with --help only help is set.
 std::optional<PlayOptions> ParsePlayOptions(const std::vector<std::string>& args, std::ostream& err);
 // Options override the settings read from Quillet.ini (whose defaults are the documented ones).
 void ApplyPlayOptions(const PlayOptions& options, CAppIni& settings);

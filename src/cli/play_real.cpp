@@ -60,7 +60,7 @@ int PlayReal(const PlayOptions& o, std::ostream& out, std::ostream& err) {
 
     ThreadEventLoop loop;
     TimerCounter counter;
-    Session session(p, settings, counter, loop);
+    Session session(p, settings, counter, loop, o.seed);
     session.library() = std::move(library);
     Engine& engine = session.engine();
     const auto start = p.clock.NowMs();
@@ -81,10 +81,9 @@ int PlayReal(const PlayOptions& o, std::ostream& out, std::ostream& err) {
     const auto previousHandler = std::signal(SIGINT, OnInterrupt);
     std::signal(SIGTERM, OnInterrupt);
 
-    Macro& played = session.library()[static_cast<std::size_t>(index)];
     session.StartEngineTicks();
-    engine.StartMacro(played, 1);
-    loop.RunUntil([&] { return interrupted || !IsRunning(played); });
+    engine.StartMacro(session.library()[static_cast<std::size_t>(index)], 1);
+    loop.RunUntil([&] { return interrupted || !PlayGoesOn(session.library()); });
 
     // A key faked down by a process that has gone stays down in the X server, so whatever any macro still holds
     // is released now, whatever the setting says.
@@ -93,7 +92,7 @@ int PlayReal(const PlayOptions& o, std::ostream& out, std::ostream& err) {
     std::signal(SIGINT, previousHandler);
     std::signal(SIGTERM, SIG_DFL);
     if (interrupted) {
-        err << "quillet-cli: interrupted; released every key and button the macro held\n";
+        err << "quillet-cli: interrupted; released every key and button the macros held\n";
         return 130;
     }
     return 0;

@@ -39,7 +39,10 @@ protected:
         holder.items.push_back(MakeDelayItem(VK_F7, DelayKey));
         holder.items.push_back(MakeKeyItem(VK_A, ActionRelease));
         holder.items.push_back(MakeKeyItem(VK_SHIFT, ActionRelease));
-        ASSERT_TRUE(SaveMacroLibrary((dir.path() / "macro.m").string(), {typer, holder}).ok);
+        // Leaves the typing to the typer, which it starts by a parallel call, and ends at once.
+        Macro starter = MakeNewMacro("starter");
+        starter.items.push_back(MakeCallItem("typer", CallParallel));
+        ASSERT_TRUE(SaveMacroLibrary((dir.path() / "macro.m").string(), {typer, holder, starter}).ok);
 
         client = std::make_unique<TestClient>();
         ASSERT_NE(client->dpy(), nullptr);
@@ -68,22 +71,32 @@ protected:
                                                       [&](const auto& k) { return k.sym == sym && k.press == press; }));
     }
 
+    // Plays the macro and expects the typer's text, exactly, in the client.
+    void ExpectTyperText(const std::string& name) {
+        ASSERT_NO_FATAL_FAILURE(Play(name));
+        const std::optional<int> status = cli.Wait(60s);
+        ASSERT_TRUE(status) << "play did not end; output:\n" << cli.Log();
+        EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0)
+            << ChildProcess::DescribeStatus(*status) << "; output:\n"
+            << cli.Log();
+        // Events sent before the program ended are all in the server; the client reads them now.
+        ASSERT_TRUE(client->WaitFor([&] { return Count(XK_Return, false) >= 1; })) << client->Typed();
+        EXPECT_EQ(client->Typed(), kText + "\r");
+        EXPECT_TRUE(NoKeyDown(client->dpy())) << KeysDown(client->dpy());
+    }
+
     TempDir dir;
     ChildProcess cli;
     std::unique_ptr<TestClient> client;
 };
 
 TEST_F(CliPlayTest, PlayTypesExactlyTheMacroTextIntoTheFocusedClient) {
-    ASSERT_NO_FATAL_FAILURE(Play("typer"));
-    const std::optional<int> status = cli.Wait(60s);
-    ASSERT_TRUE(status) << "play did not end; output:\n" << cli.Log();
-    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0)
-        << ChildProcess::DescribeStatus(*status) << "; output:\n"
-        << cli.Log();
-    // Events sent before the program ended are all in the server; the client reads them now.
-    ASSERT_TRUE(client->WaitFor([&] { return Count(XK_Return, false) >= 1; })) << client->Typed();
-    EXPECT_EQ(client->Typed(), kText + "\r");
-    EXPECT_TRUE(NoKeyDown(client->dpy())) << KeysDown(client->dpy());
+    ExpectTyperText("typer");
+}
+
+// The play lasts until the macros started by parallel calls have ended too, not just the named one.
+TEST_F(CliPlayTest, PlayGoesOnUntilTheMacrosItStartedHaveEnded) {
+    ExpectTyperText("starter");
 }
 
 TEST_F(CliPlayTest, InterruptedPlayReleasesWhatTheMacroHolds) {

@@ -177,6 +177,41 @@ TEST_F(CliTest, PlayDryRunPrintsEveryEventWithItsTick) {
     EXPECT_EQ(Run({"play", "play.m", "Play", "--dry-run", "--hangul-keyboard", "7"}), 2);
 }
 
+// The play goes on while any macro the played one started runs, directly or through calls of the macros it started:
+// a parallel call outlives its caller.
+TEST_F(CliTest, PlayGoesOnUntilEveryMacroItStartedHasEnded) {
+    Macro starter = MakeNewMacro("Starter");
+    starter.items.push_back(MakeCallItem("Worker", CallParallel));
+    Macro worker = MakeNewMacro("Worker");
+    worker.items.push_back(MakeKeyItem(0x41, ActionPress | ActionRelease));
+    worker.items.push_back(MakeCallItem("Last", CallParallel));
+    Macro last = MakeNewMacro("Last");
+    last.items.push_back(MakeDelayItem(100, DelayTime));
+    last.items.push_back(MakeKeyItem(0x42, ActionPress | ActionRelease));
+    Macro bystander = MakeNewMacro("Bystander"); // started by nothing: never played
+    bystander.items.push_back(MakeKeyItem(0x43, ActionPress | ActionRelease));
+    ASSERT_TRUE(SaveMacroLibrary("calls.m", {starter, worker, last, bystander}).ok);
+
+    EXPECT_EQ(Run({"play", "calls.m", "Starter", "--dry-run", "--no-ime"}), 0);
+    EXPECT_EQ(out_.str(), "1 log Starter:     매크로 병렬 호출 'Worker'\n"
+                          "1 key 0x41 down scan=0x1E flags=0\n"
+                          "1 key 0x41 up scan=0x1E flags=2\n"
+                          "1 log Worker:     키보드 A key  \n"
+                          "2 log Worker:     매크로 병렬 호출 'Last'\n"
+                          "6 log Last:     시간지연 0.100 초\n"
+                          "7 key 0x42 down scan=0x30 flags=0\n"
+                          "7 key 0x42 up scan=0x30 flags=2\n"
+                          "7 log Last:     키보드 B key  \n"
+                          "7 end\n");
+
+    // The tick limit still ends a play whose macros go on.
+    EXPECT_EQ(Run({"play", "calls.m", "Starter", "--dry-run", "--no-ime", "--ticks", "5"}), 0);
+    EXPECT_TRUE(out_.str().ends_with("2 log Worker:     매크로 병렬 호출 'Last'\n5 limit\n")) << out_.str();
+
+    EXPECT_EQ(Run({"play", "--help"}), 0);
+    EXPECT_NE(out_.str().find("every macro it started"), std::string::npos) << out_.str();
+}
+
 TEST_F(CliTest, UnknownCommandsAndMissingArgumentsFail) {
     EXPECT_EQ(Run({}), 2);
     EXPECT_EQ(Run({"frobnicate"}), 2);
