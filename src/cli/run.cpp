@@ -103,10 +103,12 @@ bool HeadlessRun::Begin(const std::string& cp949Library, std::ostream& err) {
     // As the program at a start after it ended in run mode.
     session_.settings().macroOptions |= OptionRunModeOn;
     session_.BeginRunMode();
-    if (!session_.StartInputMonitoring())
+    const bool watching = session_.StartInputMonitoring();
+    if (!watching)
         err << "quillet-cli: warning: the keyboard and mouse cannot be watched: hotkeys and the toggle key do not "
                "work\n";
     session_.StartWindowTimers();
+    Line(watching ? "watching the keyboard and mouse" : "not watching the keyboard and mouse");
     return true;
 }
 
