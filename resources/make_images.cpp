@@ -2,6 +2,8 @@
 // picture:
 //   g++ -std=c++20 -fPIC resources/make_images.cpp $(pkg-config --cflags --libs Qt6Gui) -o /tmp/make_images
 //   QT_QPA_PLATFORM=offscreen /tmp/make_images resources
+#include <QBuffer>
+#include <QFile>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
@@ -115,6 +117,46 @@ QImage TabIcons() {
     return image;
 }
 
+// A Windows icon file holding the images as PNG (which every Windows since Vista reads), largest last. The
+// directory entries say 0 for a side of 256.
+bool WriteIco(const QString& path, const QList<QImage>& images) {
+    QList<QByteArray> pngs;
+    for (const QImage& image : images) {
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        if (!image.save(&buffer, "PNG")) return false;
+        pngs.append(bytes);
+    }
+    QByteArray out;
+    auto u16 = [&out](int v) {
+        out.append(char(v & 0xFF));
+        out.append(char((v >> 8) & 0xFF));
+    };
+    auto u32 = [&u16](qsizetype v) {
+        u16(int(v & 0xFFFF));
+        u16(int((v >> 16) & 0xFFFF));
+    };
+    u16(0); // reserved
+    u16(1); // icon
+    u16(int(images.size()));
+    qsizetype offset = 6 + 16 * images.size();
+    for (qsizetype i = 0; i < images.size(); ++i) {
+        out.append(char(images[i].width() >= 256 ? 0 : images[i].width()));
+        out.append(char(images[i].height() >= 256 ? 0 : images[i].height()));
+        out.append(char(0)); // no palette
+        out.append(char(0));
+        u16(1);  // planes
+        u16(32); // bits per pixel
+        u32(pngs[i].size());
+        u32(offset);
+        offset += pngs[i].size();
+    }
+    for (const QByteArray& png : pngs) out.append(png);
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(out) == out.size();
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -127,6 +169,12 @@ int main(int argc, char** argv) {
         ok &= Icon(size, blue).save(QStringLiteral("%1/icons/128-%2.png").arg(dir).arg(size));
         ok &= Icon(size, amber).save(QStringLiteral("%1/icons/130-%2.png").arg(dir).arg(size));
     }
+    // The program's icon for the desktop menus (hicolor theme) and for quillet.exe.
+    for (int size : {48, 128, 256})
+        ok &= Icon(size, blue).save(QStringLiteral("%1/icons/128-%2.png").arg(dir).arg(size));
+    QList<QImage> sizes;
+    for (int size : {16, 32, 48, 64, 128, 256}) sizes.append(Icon(size, blue));
+    ok &= WriteIco(dir + QStringLiteral("/icons/quillet.ico"), sizes);
     ok &= Indicator(QColor(0x1E, 0x5A, 0x1E)).save(dir + QStringLiteral("/bitmaps/143.png"));
     ok &= Indicator(QColor(0x3C, 0xF0, 0x3C)).save(dir + QStringLiteral("/bitmaps/144.png"));
     ok &= TabIcons().save(dir + QStringLiteral("/bitmaps/135.png"));

@@ -16,7 +16,9 @@
 #include "platform/instance_lock.h"
 #include "platform/system_platform.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include "app/close_request_filter.h"
+#else
 #include <csignal>
 
 #include "app/runtime_dir.h"
@@ -121,6 +123,16 @@ int main(int argc, char** argv) {
     QObject::connect(&watcher, &app::SignalWatcher::caught, &quillet, [&quillet](int signalNumber) {
         quillet.RequestShutdown(
             QStringLiteral("%1: ending as the exit button does").arg(QString::fromLocal8Bit(strsignal(signalNumber))));
+    });
+#else
+    // WM_CLOSE from another program (taskkill, an update or session tool) ends the program the same way.
+    app::CloseRequestFilter closeFilter([&quillet]() -> void* {
+        const QWidget* window = quillet.mainWindow();
+        return window != nullptr && !quillet.shutDown() ? reinterpret_cast<void*>(window->winId()) : nullptr;
+    });
+    application.installNativeEventFilter(&closeFilter);
+    QObject::connect(&closeFilter, &app::CloseRequestFilter::closeRequested, &quillet, [&quillet] {
+        quillet.RequestShutdown(QStringLiteral("WM_CLOSE from another program: ending as the exit button does"));
     });
 #endif
     // The session manager asks to save before the desktop session ends; the end itself quits the event loop, and
