@@ -36,6 +36,13 @@ if(WIN32)
                 list(APPEND dlls $<TARGET_FILE:${target}>)
             endif()
         endforeach()
+        # The programs link the compiler's runtime statically; the DLLs of the SDK still import the POSIX threads
+        # library of mingw-w64.
+        find_file(QUILLET_WINPTHREAD_DLL libwinpthread-1.dll PATHS /usr/${QUILLET_MINGW_PREFIX}/lib
+                  NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+        if(QUILLET_WINPTHREAD_DLL)
+            list(APPEND dlls ${QUILLET_WINPTHREAD_DLL})
+        endif()
         install(FILES ${dlls} DESTINATION .)
         install(FILES $<TARGET_FILE:Qt6::QWindowsIntegrationPlugin> DESTINATION platforms)
         if(TARGET Qt6::QWindowsVistaStylePlugin)
@@ -54,6 +61,7 @@ if(WIN32)
                             "texts for Qt's dialogs")
         endif()
     endif()
+    # UTF-8 with a byte-order mark and CR LF, which every Notepad reads.
     configure_file(${PROJECT_SOURCE_DIR}/packaging/windows/README.txt ${CMAKE_CURRENT_BINARY_DIR}/README.txt @ONLY
                    NEWLINE_STYLE CRLF)
     install(FILES ${CMAKE_CURRENT_BINARY_DIR}/README.txt DESTINATION .)

@@ -93,6 +93,24 @@ zip)
         check "holds $f" grep -q "/$f\$" <<<"$files"
     done
     check "holds the OpenCV DLLs" grep -q "/libopencv_imgcodecs[0-9]*\.dll\$" <<<"$files"
+    # Every DLL a program, DLL or plugin of the zip imports is in the zip or is part of Windows.
+    unpacked=$out/unpacked
+    mkdir -p "$unpacked"
+    (cd "$unpacked" && cmake -E tar xf "$zip")
+    system='^(kernel32|user32|gdi32|imm32|winmm|shell32|ole32|oleaut32|advapi32|comdlg32|comctl32|ws2_32|uxtheme|dwmapi'
+    system+='|version|msvcrt|shlwapi|setupapi|wtsapi32|opengl32|dwrite|d2d1|d3d9|d3d11|dxgi|netapi32|userenv|mpr|authz'
+    system+='|crypt32|bcrypt|ntdll|winspool\.drv|api-ms-win-.*)(\.dll)?$'
+    missing=""
+    while IFS= read -r -d '' binary; do
+        for dll in $(x86_64-w64-mingw32-objdump -p "$binary" | sed -n 's/^\s*DLL Name: //p'); do
+            lower=${dll,,}
+            if ! grep -Eq "$system" <<<"$lower" && [ -z "$(find "$unpacked" -iname "$dll" | head -n1)" ]; then
+                missing+=" $(basename "$binary")->$dll"
+            fi
+        done
+    done < <(find "$unpacked" \( -iname '*.exe' -o -iname '*.dll' \) -print0)
+    check "every DLL the programs and plugins import is in the zip or part of Windows${missing:+ (missing:$missing)}" \
+        test -z "$missing"
     ;;
 *)
     echo "usage: package.sh deb|zip [--build-dir DIR] [--out DIR]" >&2
