@@ -23,7 +23,7 @@ group_packages() {
         echo build-essential cmake ninja-build pkg-config \
             qt6-base-dev qt6-translations-l10n fonts-nanum \
             libopencv-dev nlohmann-json3-dev \
-            libx11-dev libxtst-dev libxi-dev libxext-dev libxrandr-dev libdbus-1-dev xvfb x11-utils
+            libx11-dev libxtst-dev libxi-dev libxext-dev libxrandr-dev libxdamage-dev libxfixes-dev libdbus-1-dev xvfb x11-utils
         ;;
     test) echo libgtest-dev libgmock-dev googletest dbus-daemon xdotool xterm at-spi2-core python3-pyatspi ;;
     bench) echo libbenchmark-dev ;;

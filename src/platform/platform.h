@@ -118,6 +118,13 @@ public:
     virtual uint32_t Pixel(int32_t x, int32_t y) = 0;
     // Copy of a rectangle; parts outside the screen are black. False when nothing could be read.
     virtual bool Capture(const ScreenRect& rect, BgraImage& out) = 0;
+    // A number that changes whenever something inside rect may have changed on the screen: two equal numbers from
+    // calls made before two copies of rect mean the second copy would be the same as the first. Nothing when the
+    // backend cannot tell (callers then compare pixels). Costs at most one round trip to the display.
+    virtual std::optional<uint64_t> ChangeStamp(const ScreenRect& rect) {
+        (void)rect;
+        return std::nullopt;
+    }
 };
 
 // One raw input event, mirroring what the Windows raw-input record carries.

@@ -13,9 +13,13 @@ namespace {
 std::unique_ptr<ImageConditions> MakeImageConditions([[maybe_unused]] Engine& engine,
                                                      [[maybe_unused]] CAppIni& settings,
                                                      [[maybe_unused]] platform::Screen& screen,
-                                                     [[maybe_unused]] RunView& view, ImageTrigger*& trigger) {
+                                                     [[maybe_unused]] RunView& view, [[maybe_unused]] EventLoop& loop,
+                                                     ImageTrigger*& trigger) {
 #ifdef QUILLET_IMAGE_CONDITIONS
-    auto image = std::make_unique<ImageTrigger>(engine, settings, screen, view);
+    // Searches run on a worker thread; their results come back through the loop.
+    auto image = std::make_unique<ImageTrigger>(
+        engine, settings, screen, view, [&loop](std::function<void()> fn) { loop.Post(std::move(fn)); },
+        std::make_unique<ThreadMatchWorker>());
     trigger = image.get();
     return image;
 #else
@@ -31,7 +35,7 @@ Session::Session(platform::Platform platform, CAppIni& settings, TimerCounter& c
     : platform_(platform), settings_(settings), loop_(loop), engine_(library_, settings, platform, seed),
       document_(library_, settings, engine_), status_(platform.io, platform.ime), router_(platform.io),
       engineTimer_(platform.clock, counter, [&loop](std::function<void()> fn) { loop.Post(std::move(fn)); }),
-      images_(MakeImageConditions(engine_, settings, platform.screen, *this, imageTrigger_)),
+      images_(MakeImageConditions(engine_, settings, platform.screen, *this, loop, imageTrigger_)),
       runMode_(engine_, settings, platform.io, platform.screen, platform.clock, engineTimer_, *images_, *this, *this),
       timerCounter_(counter) {
     engine_.lastTickTime = platform_.clock.NowMs();

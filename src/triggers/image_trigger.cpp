@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <system_error>
 
 #include <opencv2/imgcodecs.hpp>
@@ -39,12 +40,70 @@ bool ImageMatchReaches(double maxVal, int32_t imageOptions) {
     return maxVal * 100.0 >= threshold - kImageMatchSlackPercent;
 }
 
+ThreadMatchWorker::ThreadMatchWorker() {
+    thread_ = std::thread([this] {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            ready_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
+            if (stopping_) return;
+            std::function<void()> job = std::move(jobs_.front());
+            jobs_.pop_front();
+            lock.unlock();
+            job();
+            job = nullptr; // what it holds goes on this thread, not under the lock
+            lock.lock();
+        }
+    });
+}
+
+ThreadMatchWorker::~ThreadMatchWorker() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+        jobs_.clear();
+    }
+    ready_.notify_one();
+    thread_.join();
+}
+
+void ThreadMatchWorker::Submit(std::function<void()> job) {
+    {
+        std::lock_guard lock(mutex_);
+        jobs_.push_back(std::move(job));
+    }
+    ready_.notify_one();
+}
+
 ImageTrigger::ImageTrigger(Engine& engine, const CAppIni& settings, platform::Screen& screen, RunView& view)
-    : engine_(engine), settings_(settings), screen_(screen), view_(view) {
+    : ImageTrigger(engine, settings, screen, view, nullptr, nullptr) {}
+
+ImageTrigger::ImageTrigger(Engine& engine, const CAppIni& settings, platform::Screen& screen, RunView& view,
+                           platform::Poster post, std::unique_ptr<MatchWorker> worker)
+    : engine_(engine), settings_(settings), screen_(screen), view_(view), post_(std::move(post)),
+      worker_(std::move(worker)), self_(std::make_shared<ImageTrigger*>(this)) {
+    if (!post_) post_ = [](std::function<void()> fn) { fn(); };
+    if (!worker_) worker_ = std::make_unique<InlineMatchWorker>();
     KeepScratchMemory();
 }
 
-const cv::Mat* ImageTrigger::Template(const std::string& path) {
+ImageTrigger::~ImageTrigger() {
+    self_.reset();   // results still on their way find nobody
+    worker_.reset(); // waits for the search in hand
+}
+
+int ImageTrigger::inFlight() const {
+    int n = 0;
+    for (const Condition& c : conditions_) n += c.inFlight ? 1 : 0;
+    return n;
+}
+
+void ImageTrigger::Cancel() {
+    ++epoch_;
+    counters_.dropped += inFlight();
+    conditions_.clear();
+}
+
+const ImageTrigger::CachedTemplate* ImageTrigger::Template(const std::string& path) {
     if (path.empty()) return nullptr;
     // The path is CP949 text; std::filesystem and OpenCV take it as the system's narrow encoding (bytes as they are
     // on POSIX, the ANSI code page on Windows).
@@ -70,51 +129,97 @@ const cv::Mat* ImageTrigger::Template(const std::string& path) {
         entry.size = size;
         entry.modified = modified;
         entry.grey.release();
+        entry.generation = ++templateGenerations_;
         ++templateReads_;
         cv::Mat color = cv::imread(path, cv::IMREAD_COLOR);
         if (!color.empty()) cv::cvtColor(color, entry.grey, cv::COLOR_BGR2GRAY);
     }
-    return entry.grey.empty() ? nullptr : &entry.grey;
+    return entry.grey.empty() ? nullptr : &entry;
 }
 
-std::optional<ImageMatch> ImageTrigger::Match(const Macro& m) {
-    const cv::Mat* templ = Template(m.imagePath);
-    if (templ == nullptr) return std::nullopt;
+namespace {
 
-    ImageMatch match;
-    match.templateSize = templ->size();
-    const int64_t tw = templ->cols;
-    const int64_t th = templ->rows;
+// The search rectangle of m for a template of tw x th: never smaller than the template (an end left at 0, or before
+// the start, searches one template-sized area). Nothing when it is empty or too large to copy.
+std::optional<platform::ScreenRect> SearchRect(const Macro& m, int64_t tw, int64_t th) {
     const int64_t sx = PointX(m.imageRectStart);
     const int64_t sy = PointY(m.imageRectStart);
-    const int64_t ex = PointX(m.imageRectEnd);
-    const int64_t ey = PointY(m.imageRectEnd);
-    // Never smaller than the template: an end left at 0 (or before the start) searches one template-sized area.
-    const int64_t w = std::max(ex, sx + tw) - sx;
-    const int64_t h = std::max(ey, sy + th) - sy;
+    const int64_t w = std::max(int64_t{PointX(m.imageRectEnd)}, sx + tw) - sx;
+    const int64_t h = std::max(int64_t{PointY(m.imageRectEnd)}, sy + th) - sy;
     if (w <= 0 || h <= 0 || w * h > kMaxImageSearchPixels) return std::nullopt;
-    match.search = {static_cast<int32_t>(sx), static_cast<int32_t>(sy), static_cast<int32_t>(w),
-                    static_cast<int32_t>(h)};
+    return platform::ScreenRect{static_cast<int32_t>(sx), static_cast<int32_t>(sy), static_cast<int32_t>(w),
+                                static_cast<int32_t>(h)};
+}
 
-    if (!screen_.Capture(match.search, capture_)) return std::nullopt;
-    if (capture_.width != match.search.width || capture_.height != match.search.height ||
-        capture_.pixels.size() < static_cast<std::size_t>(w * h * 4))
-        return std::nullopt;
+bool CaptureFits(const platform::BgraImage& capture, const platform::ScreenRect& search) {
+    return capture.width == search.width && capture.height == search.height &&
+           capture.pixels.size() >= static_cast<std::size_t>(search.width) * search.height * 4;
+}
+
+bool SameBytes(const cv::Mat& a, const cv::Mat& b) {
+    if (a.size() != b.size() || a.type() != b.type()) return false;
+    const std::size_t row = static_cast<std::size_t>(a.cols) * a.elemSize();
+    for (int r = 0; r < a.rows; ++r)
+        if (std::memcmp(a.ptr(r), b.ptr(r), row) != 0) return false;
+    return true;
+}
+
+} // namespace
+
+std::optional<ImageMatch> ImageTrigger::Match(const Macro& m) {
+    const CachedTemplate* t = Template(m.imagePath);
+    if (t == nullptr) return std::nullopt;
+    const cv::Mat& templ = t->grey;
+    const std::optional<platform::ScreenRect> search = SearchRect(m, templ.cols, templ.rows);
+    if (!search) return std::nullopt;
+    if (!screen_.Capture(*search, capture_) || !CaptureFits(capture_, *search)) return std::nullopt;
     // A header over the captured pixels: no copy.
     const cv::Mat bgra(capture_.height, capture_.width, CV_8UC4, capture_.pixels.data());
     cv::cvtColor(bgra, grey_, cv::COLOR_BGRA2GRAY);
 
-    cv::matchTemplate(grey_, *templ, result_, cv::TM_CCOEFF_NORMED);
+    ImageMatch match;
+    match.templateSize = templ.size();
+    match.search = *search;
+    cv::matchTemplate(grey_, templ, result_, cv::TM_CCOEFF_NORMED);
     cv::minMaxLoc(result_, nullptr, &match.maxVal, nullptr, &match.maxLoc);
     match.resultSize = result_.size();
-    match.origin = {static_cast<int32_t>(sx + match.maxLoc.x + tw / 2),
-                    static_cast<int32_t>(sy + match.maxLoc.y + th / 2)};
+    match.origin = {search->left + match.maxLoc.x + templ.cols / 2, search->top + match.maxLoc.y + templ.rows / 2};
     return match;
 }
 
+std::shared_ptr<ImageTrigger::Outcome> ImageTrigger::Search(platform::BgraImage capture, const cv::Mat& templ,
+                                                            const platform::ScreenRect& search,
+                                                            std::shared_ptr<const Outcome> previous) {
+    auto out = std::make_shared<Outcome>();
+    const cv::Mat bgra(capture.height, capture.width, CV_8UC4, capture.pixels.data());
+    // The previous outcome's grey copy is never written again (outcomes are shared read-only), so it can be compared
+    // here while the evaluating thread holds it.
+    cv::cvtColor(bgra, out->grey, cv::COLOR_BGRA2GRAY);
+    out->buffer = std::move(capture);
+    if (previous && previous->match.search == search && SameBytes(previous->grey, out->grey)) {
+        // The same pixels and (the caller made sure) the same template: the same answer.
+        out->match = previous->match;
+        out->map = previous->map;
+        out->reused = true;
+        return out;
+    }
+    ImageMatch& match = out->match;
+    match.templateSize = templ.size();
+    match.search = search;
+    cv::matchTemplate(out->grey, templ, out->map, cv::TM_CCOEFF_NORMED);
+    cv::minMaxLoc(out->map, nullptr, &match.maxVal, nullptr, &match.maxLoc);
+    match.resultSize = out->map.size();
+    match.origin = {search.left + match.maxLoc.x + templ.cols / 2, search.top + match.maxLoc.y + templ.rows / 2};
+    return out;
+}
+
 const cv::Mat& ImageTrigger::RenderResult(const ImageMatch& match) {
+    return RenderResult(match, result_);
+}
+
+const cv::Mat& ImageTrigger::RenderResult(const ImageMatch& match, const cv::Mat& map) {
     // What a window shows of the floating-point map: values scaled by 255 and saturated.
-    result_.convertTo(picture8_, CV_8U, 255.0);
+    map.convertTo(picture8_, CV_8U, 255.0);
     cv::cvtColor(picture8_, picture_, cv::COLOR_GRAY2BGR);
     if (match.maxVal > 0.3) {
         const cv::Scalar red(0, 0, 255);
@@ -134,23 +239,85 @@ void ImageTrigger::EvaluateImageTriggers() {
     if (!engine_.runMode) return;
     for (auto& entry : cache_) entry.second.used = false;
     MacroLibrary& library = engine_.library();
+    conditions_.resize(library.size());
     for (std::size_t i = 0; i < library.size(); ++i) {
         Macro& m = library[i];
-        if ((m.flags & FlagStartImage) == 0) continue;
-        const std::optional<ImageMatch> match = Match(m);
-        if (!match) continue; // lastImageMatch keeps its value
-        if ((settings_.macroOptions & OptionImageResultWindow) != 0) {
-            const cv::Mat& picture = RenderResult(*match);
-            view_.ShowImageResult(m.name, BgrImageView{picture.cols, picture.rows, picture.step, picture.data});
+        Condition& c = conditions_[i];
+        if ((m.flags & FlagStartImage) == 0) {
+            if (!c.inFlight) c = Condition{};
+            continue;
         }
-        const bool matched = ImageMatchReaches(match->maxVal, m.imageOptions);
-        const bool fire = (m.flags & FlagImageOnChange) != 0 ? matched && !m.lastImageMatch : matched;
-        if (!IsRunning(m) && fire)
-            engine_.StartMacroWithOrigin(m, 1, match->origin, (m.imageOptions & ImageMoveMouse) != 0);
-        m.lastImageMatch = matched;
+        if (c.inFlight) {
+            // Its result is on its way; Template() below would otherwise let its template go.
+            if (auto it = cache_.find(m.imagePath); it != cache_.end()) it->second.used = true;
+            ++counters_.skippedInFlight;
+            continue;
+        }
+        const CachedTemplate* t = Template(m.imagePath);
+        if (t == nullptr) continue; // lastImageMatch keeps its value
+        const std::optional<platform::ScreenRect> search = SearchRect(m, t->grey.cols, t->grey.rows);
+        if (!search) continue;
+        const bool sameSetup =
+            c.last && c.path == m.imagePath && c.templateGeneration == t->generation && c.search == *search;
+        if (!sameSetup) c.last.reset();
+        // Taken before the copy: a change after it shows as a new stamp next time.
+        const std::optional<uint64_t> stamp = screen_.ChangeStamp(*search);
+        if (sameSetup && stamp && c.stamp == stamp) {
+            ++counters_.unchangedAreas;
+            Apply(m, *c.last);
+            continue;
+        }
+        platform::BgraImage capture = std::move(c.spare);
+        if (!screen_.Capture(*search, capture) || !CaptureFits(capture, *search)) {
+            c.spare = std::move(capture);
+            continue;
+        }
+        ++counters_.captures;
+        c.inFlight = true;
+        std::weak_ptr<ImageTrigger*> self = self_;
+        // Shallow copies: the cache replaces a template, it never writes into one.
+        worker_->Submit([self, post = post_, capture = std::move(capture), templ = t->grey, search = *search,
+                         previous = c.last, index = i, epoch = epoch_, stamp, path = m.imagePath,
+                         generation = t->generation]() mutable {
+            std::shared_ptr<Outcome> outcome = Search(std::move(capture), templ, search, std::move(previous));
+            post([self, outcome = std::move(outcome), index, epoch, stamp, path = std::move(path), generation] {
+                if (const auto alive = self.lock()) (*alive)->Finish(index, epoch, outcome, stamp, path, generation);
+            });
+        });
     }
     // Templates no condition asked for this time (a macro deleted, a path changed) are let go.
     std::erase_if(cache_, [](const auto& entry) { return !entry.second.used; });
+}
+
+void ImageTrigger::Finish(std::size_t index, uint64_t epoch, std::shared_ptr<Outcome> outcome,
+                          std::optional<uint64_t> stamp, const std::string& path, uint64_t generation) {
+    if (epoch != epoch_ || index >= conditions_.size() || !engine_.runMode) {
+        ++counters_.dropped;
+        return;
+    }
+    Condition& c = conditions_[index];
+    c.inFlight = false;
+    ++(outcome->reused ? counters_.reusedCopies : counters_.searches);
+    c.spare = std::move(outcome->buffer);
+    c.path = path;
+    c.templateGeneration = generation;
+    c.search = outcome->match.search;
+    c.stamp = stamp;
+    c.last = outcome;
+    MacroLibrary& library = engine_.library();
+    if (index < library.size() && (library[index].flags & FlagStartImage) != 0) Apply(library[index], *outcome);
+}
+
+void ImageTrigger::Apply(Macro& m, const Outcome& outcome) {
+    const ImageMatch& match = outcome.match;
+    if ((settings_.macroOptions & OptionImageResultWindow) != 0) {
+        const cv::Mat& picture = RenderResult(match, outcome.map);
+        view_.ShowImageResult(m.name, BgrImageView{picture.cols, picture.rows, picture.step, picture.data});
+    }
+    const bool matched = ImageMatchReaches(match.maxVal, m.imageOptions);
+    const bool fire = (m.flags & FlagImageOnChange) != 0 ? matched && !m.lastImageMatch : matched;
+    if (!IsRunning(m) && fire) engine_.StartMacroWithOrigin(m, 1, match.origin, (m.imageOptions & ImageMoveMouse) != 0);
+    m.lastImageMatch = matched;
 }
 
 } // namespace quillet

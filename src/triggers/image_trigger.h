@@ -1,12 +1,28 @@
 // The image start condition: a template picture searched for in a rectangle of the screen by normalised
 // correlation-coefficient matching in grey levels.
+//
+// Cost. The search itself runs on a worker (MatchWorker), never on the thread that evaluates the conditions: that
+// thread only copies the screen rectangle and hands the copy over; the result is applied on it later, through the
+// Poster, as soon as the search is done. At most one search per condition is in flight; a condition whose search
+// is still running is left out of the evaluation until its result has been applied. An area that has not changed
+// gives the same answer without a search: the worker compares the new grey copy with the last one, byte for byte,
+// and reuses the last result when both the copy and the template are the same (exact by construction). Where the
+// screen says what changed (Screen::ChangeStamp, X11 Damage), an area with no change since the last copy is not
+// even copied. Leaving run mode (Cancel) drops what is in flight: results that arrive afterwards are ignored.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <unordered_map>
+#include <vector>
 
 #include <opencv2/core/mat.hpp>
 
@@ -36,9 +52,43 @@ struct ImageMatch {
     Point origin;                // centre of the found picture in screen pixels
 };
 
+// Where searches run. Submit may be called from the evaluating thread only; jobs must not touch the trigger.
+class MatchWorker {
+public:
+    virtual ~MatchWorker() = default;
+    virtual void Submit(std::function<void()> job) = 0;
+};
+
+// Runs each job at once on the caller's thread: the evaluation is then synchronous (tests, tools).
+class InlineMatchWorker final : public MatchWorker {
+public:
+    void Submit(std::function<void()> job) override { job(); }
+};
+
+// One background thread, jobs in submission order. Destruction waits for the job in hand and drops the others.
+class ThreadMatchWorker final : public MatchWorker {
+public:
+    ThreadMatchWorker();
+    ~ThreadMatchWorker() override;
+    void Submit(std::function<void()> job) override;
+
+private:
+    std::mutex mutex_;
+    std::condition_variable ready_;
+    std::deque<std::function<void()>> jobs_;
+    bool stopping_ = false;
+    std::thread thread_;
+};
+
 class ImageTrigger final : public ImageConditions {
 public:
+    // Synchronous: searches run inline and their results are applied before EvaluateImageTriggers returns.
     ImageTrigger(Engine& engine, const CAppIni& settings, platform::Screen& screen, RunView& view);
+    // Searches run on `worker`; their results come back through `post` (which runs a closure on this object's
+    // thread). The worker goes with the trigger.
+    ImageTrigger(Engine& engine, const CAppIni& settings, platform::Screen& screen, RunView& view,
+                 platform::Poster post, std::unique_ptr<MatchWorker> worker);
+    ~ImageTrigger() override;
     ImageTrigger(const ImageTrigger&) = delete;
     ImageTrigger& operator=(const ImageTrigger&) = delete;
 
@@ -46,9 +96,25 @@ public:
     // is matched; an idle one is started when the match reaches its threshold (in change-only mode only when the
     // previous evaluation did not match). Nothing in edit mode.
     void EvaluateImageTriggers() override;
+    // Run mode ends: searches in flight are forgotten, their results never applied.
+    void Cancel() override;
 
-    // Matches m's template against its rectangle; nothing when the template cannot be read, the rectangle is empty
-    // or too large, or the screen cannot be copied. The result map stays in resultMap() until the next call.
+    // What the evaluations did, for tests and benchmarks.
+    struct Counters {
+        int captures = 0;        // screen rectangles copied
+        int searches = 0;        // template searches run
+        int reusedCopies = 0;    // a copy equal to the last one: its result reused
+        int unchangedAreas = 0;  // the screen said nothing changed: neither copied nor searched
+        int skippedInFlight = 0; // left out because its search was still running
+        int dropped = 0;         // results that arrived after Cancel
+    };
+    const Counters& counters() const { return counters_; }
+    // Searches handed to the worker whose results have not been applied (or dropped) yet.
+    int inFlight() const;
+
+    // The plain search, synchronous and without any reuse: matches m's template against its rectangle; nothing when the
+    // template cannot be read, the rectangle is empty or too large, or the screen cannot be copied. The result map
+    // stays in resultMap() until the next call.
     std::optional<ImageMatch> Match(const Macro& m);
     const cv::Mat& resultMap() const { return result_; }
 
@@ -56,6 +122,8 @@ public:
     // (negative values black, 1.0 white), with a red circle and the red text "(x,y) p%" when the match is better
     // than 0.3. Valid until the next call.
     const cv::Mat& RenderResult(const ImageMatch& match);
+    // The same for a given correlation map.
+    const cv::Mat& RenderResult(const ImageMatch& match, const cv::Mat& map);
 
     // Forgets every decoded template; the next evaluation reads the files again.
     void ClearTemplateCache() { cache_.clear(); }
@@ -67,17 +135,51 @@ private:
     struct CachedTemplate {
         std::uintmax_t size = 0;
         std::filesystem::file_time_type modified;
-        cv::Mat grey; // empty when the file could not be decoded
+        cv::Mat grey;            // empty when the file could not be decoded; replaced, never changed in place
+        uint64_t generation = 0; // a new number at every decode
         bool used = false;
     };
     // The grey template of path, decoded again only when the file's size or modification time changed; null when
     // the file is missing or cannot be decoded.
-    const cv::Mat* Template(const std::string& path);
+    const CachedTemplate* Template(const std::string& path);
+
+    // What the worker hands back for one condition.
+    struct Outcome {
+        ImageMatch match;
+        cv::Mat map;                // the correlation map
+        cv::Mat grey;               // the grey copy it was searched in
+        platform::BgraImage buffer; // the copy's buffer, for the next copy
+        bool reused = false;
+    };
+    // Per macro (by library index), what the last search saw and found.
+    struct Condition {
+        bool inFlight = false;
+        std::string path;
+        uint64_t templateGeneration = 0;
+        platform::ScreenRect search;
+        std::optional<uint64_t> stamp; // the screen's change stamp taken before the copy
+        std::shared_ptr<const Outcome> last;
+        platform::BgraImage spare; // a buffer for the next copy
+    };
+    void Finish(std::size_t index, uint64_t epoch, std::shared_ptr<Outcome> outcome, std::optional<uint64_t> stamp,
+                const std::string& path, uint64_t generation);
+    void Apply(Macro& m, const Outcome& outcome);
+    static std::shared_ptr<Outcome> Search(platform::BgraImage capture, const cv::Mat& templ,
+                                           const platform::ScreenRect& search, std::shared_ptr<const Outcome> previous);
 
     Engine& engine_;
     const CAppIni& settings_;
     platform::Screen& screen_;
     RunView& view_;
+
+    platform::Poster post_;
+    std::unique_ptr<MatchWorker> worker_;
+    // Closures posted by the worker hold a weak reference: those that arrive after the trigger is gone do nothing.
+    std::shared_ptr<ImageTrigger*> self_;
+    uint64_t epoch_ = 0; // grows at every Cancel
+    std::vector<Condition> conditions_;
+    Counters counters_;
+    uint64_t templateGenerations_ = 0;
 
     std::unordered_map<std::string, CachedTemplate> cache_;
     int templateReads_ = 0;

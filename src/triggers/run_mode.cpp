@@ -58,6 +58,7 @@ void RunModeController::OnEditRadio() {
 
 void RunModeController::OnMainWindowDestroyed() {
     if (!engine_.runMode) return;
+    image_.Cancel();
     engine_.StopAllMacros(HeldInput::AsSettingSays);
     engineTimer_.Stop();
 }
@@ -101,6 +102,7 @@ void RunModeController::EnterRunMode() {
 void RunModeController::LeaveRunMode() {
     if (!engine_.runMode || runRadio_) return;
     settings_.macroOptions &= ~OptionRunModeOn;
+    image_.Cancel();
     // Also clears the run-mode flag, the sequence number and the exclusive section.
     engine_.StopAllMacros(HeldInput::AsSettingSays);
     ShowEditState();

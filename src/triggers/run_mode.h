@@ -55,6 +55,8 @@ class ImageConditions {
 public:
     virtual ~ImageConditions() = default;
     virtual void EvaluateImageTriggers() = 0;
+    // Run mode ends: work in flight is dropped and never applied.
+    virtual void Cancel() {}
 };
 
 // Builds without template matching have no image conditions.

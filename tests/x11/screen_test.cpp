@@ -119,6 +119,26 @@ TEST_P(ScreenTest, UnusableRectanglesAreRefused) {
     EXPECT_EQ(image.pixels, std::vector<uint8_t>(10 * 10 * 4, 0));
 }
 
+TEST_P(ScreenTest, ChangeStampsMoveOnlyForRectanglesSomethingWasDrawnIn) {
+    Screen& s = x->screen();
+    const ScreenRect left{0, 300, 200, 200}, right{600, 300, 200, 200}, across{40, 380, 600, 40};
+    const std::optional<uint64_t> l0 = s.ChangeStamp(left), r0 = s.ChangeStamp(right), a0 = s.ChangeStamp(across);
+    ASSERT_TRUE(l0 && r0 && a0) << "the server has the Damage extension";
+    // Nothing drawn: the same stamps, however often asked.
+    EXPECT_EQ(s.ChangeStamp(left), l0);
+    EXPECT_EQ(s.ChangeStamp(left), l0);
+    // Drawing inside the left rectangle moves its stamp and that of a rectangle across it, not the right one's.
+    client->Fill(50, 400, 10, 10, 0x336699);
+    const std::optional<uint64_t> l1 = s.ChangeStamp(left);
+    EXPECT_NE(l1, l0);
+    EXPECT_EQ(s.ChangeStamp(right), r0);
+    EXPECT_NE(s.ChangeStamp(across), a0);
+    EXPECT_EQ(s.ChangeStamp(left), l1);
+    // A change right after a stamp shows at the next one: nothing is lost between the two.
+    client->Fill(700, 400, 1, 1, 0x010203);
+    EXPECT_NE(s.ChangeStamp(right), r0);
+}
+
 INSTANTIATE_TEST_SUITE_P(Paths, ScreenTest, ::testing::Values(true, false),
                          [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "Shm" : "GetImage"; });
 

@@ -187,7 +187,13 @@ void FakePlatform::SetPrimaryScreenSize(int32_t width, int32_t height) {
     SetVirtualScreen({0, 0, width, height});
 }
 
+std::optional<uint64_t> FakePlatform::ChangeStamp(const ScreenRect&) {
+    if (!tracksChanges_) return std::nullopt;
+    return changes_;
+}
+
 void FakePlatform::SetVirtualScreen(const ScreenRect& rect) {
+    ++changes_;
     virtual_ = rect;
     image_.clear();
     ClampCursor();
@@ -218,6 +224,7 @@ void FakePlatform::FillRect(const ScreenRect& rect, uint32_t color) {
     const int64_t y1 = std::min<int64_t>(static_cast<int64_t>(rect.top) + rect.height,
                                          static_cast<int64_t>(virtual_.top) + virtual_.height);
     if (x0 >= x1 || y0 >= y1) return;
+    ++changes_;
     EnsureImage();
     for (int64_t y = y0; y < y1; ++y)
         for (int64_t x = x0; x < x1; ++x)
@@ -228,6 +235,7 @@ void FakePlatform::FillRect(const ScreenRect& rect, uint32_t color) {
 bool FakePlatform::Capture(const ScreenRect& rect, BgraImage& out) {
     // A rectangle that lies wholly off the screen, is empty or absurdly large reads nothing.
     constexpr int64_t kMaxPixels = int64_t{1} << 26;
+    ++captures_;
     if (captureFails_ || rect.width <= 0 || rect.height <= 0 ||
         static_cast<int64_t>(rect.width) * rect.height > kMaxPixels)
         return false;

@@ -112,6 +112,11 @@ public:
     void SetPixel(int32_t x, int32_t y, uint32_t color);
     void FillRect(const ScreenRect& rect, uint32_t color);
     void SetCaptureFails(bool fails) { captureFails_ = fails; }
+    // Change stamps as a backend with change tracking gives them: a counter that every change of the screen image
+    // moves (anywhere: the fake does not narrow it down to rectangles). Off by default: no stamps.
+    std::optional<uint64_t> ChangeStamp(const ScreenRect& rect) override;
+    void SetTracksChanges(bool on) { tracksChanges_ = on; }
+    int captures() const { return captures_; }
 
     // --- InputMonitor ---
     bool Start(Poster post, std::function<void(const RawInputRecord&)> sink) override;
@@ -164,6 +169,9 @@ private:
     ImeState ime_;
     int hangulToggles_ = 0;
 
+    bool tracksChanges_ = false;
+    uint64_t changes_ = 0;
+    int captures_ = 0;
     ScreenSize primary_{1920, 1080};
     ScreenRect virtual_{0, 0, 1920, 1080};
     std::vector<uint32_t> image_; // virtual_.width * virtual_.height colours, allocated on the first write

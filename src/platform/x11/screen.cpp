@@ -1,5 +1,9 @@
 #include "platform/x11/screen.h"
 
+#ifdef QUILLET_HAVE_XDAMAGE
+#include <X11/extensions/Xdamage.h>
+#include <X11/extensions/Xfixes.h>
+#endif
 #include <sys/ipc.h>
 #include <sys/shm.h>
 
@@ -72,6 +76,16 @@ std::unique_ptr<X11Screen> X11Screen::Open(const std::string& displayName, bool 
         return nullptr;
     }
     s->shmUsable_ = useShm && XShmQueryExtension(d);
+#ifdef QUILLET_HAVE_XDAMAGE
+    // Non-empty reports: one event when something changes, then none until the region is collected. A program
+    // that does not look at the screen for hours thus gets one event, not one per drawing.
+    int damageError = 0, fixesEvent = 0, fixesError = 0;
+    if (XDamageQueryExtension(d, &s->damageEventBase_, &damageError) &&
+        XFixesQueryExtension(d, &fixesEvent, &fixesError))
+        s->damage_ = XDamageCreate(d, DefaultRootWindow(d), XDamageReportNonEmpty);
+    else
+        s->damageEventBase_ = -1;
+#endif
     return s;
 }
 
@@ -151,9 +165,65 @@ bool X11Screen::ReadArea(int x, int y, int w, int h, BgraImage& out, int dx, int
     return true;
 }
 
+void X11Screen::DrainEvents() {
+    Display* d = dpy_.get();
+    while (XPending(d) > 0) {
+        XEvent ev;
+        XNextEvent(d, &ev);
+        if (layout_->HandleEvent(ev)) {
+            // A new layout changes what every rectangle shows.
+            forgotten_ = ++damageCount_;
+            damaged_.clear();
+            continue;
+        }
+#ifdef QUILLET_HAVE_XDAMAGE
+        if (damageEventBase_ >= 0 && ev.type == damageEventBase_ + XDamageNotify) damagePending_ = true;
+#endif
+    }
+}
+
+std::optional<uint64_t> X11Screen::ChangeStamp(const ScreenRect& rect) {
+    if (damage_ == 0) return std::nullopt;
+    std::lock_guard lock(mutex_);
+    Display* d = dpy_.get();
+    XSync(d, False);
+    DrainEvents();
+#ifdef QUILLET_HAVE_XDAMAGE
+    if (damagePending_) {
+        // Everything damaged so far, taken out of the Damage object (which then reports the next change).
+        damagePending_ = false;
+        XserverRegion parts = XFixesCreateRegion(d, nullptr, 0);
+        XDamageSubtract(d, damage_, 0 /* no repair region: take everything */, parts);
+        int count = 0;
+        XRectangle* rects = XFixesFetchRegion(d, parts, &count);
+        ++damageCount_;
+        for (int i = 0; i < count; ++i) {
+            damaged_.push_back({rects[i].x, rects[i].y, rects[i].width, rects[i].height, damageCount_});
+            if (damaged_.size() > kDamageLog) {
+                forgotten_ = damaged_.front().at;
+                damaged_.pop_front();
+            }
+        }
+        if (rects != nullptr) XFree(rects);
+        XFixesDestroyRegion(d, parts);
+    }
+#endif
+    const ScreenLayout& l = layout_->Current(false);
+    const int64_t left = int64_t{rect.left} + l.primary.left;
+    const int64_t top = int64_t{rect.top} + l.primary.top;
+    const int64_t right = left + rect.width;
+    const int64_t bottom = top + rect.height;
+    uint64_t stamp = forgotten_;
+    for (const Damaged& r : damaged_)
+        if (r.x < right && left < int64_t{r.x} + r.w && r.y < bottom && top < int64_t{r.y} + r.h)
+            stamp = std::max(stamp, r.at);
+    return stamp;
+}
+
 uint32_t X11Screen::Pixel(int32_t x, int32_t y) {
     std::lock_guard lock(mutex_);
-    const ScreenLayout& l = layout_->Current(true);
+    DrainEvents();
+    const ScreenLayout& l = layout_->Current(false);
     const int64_t rx = int64_t{x} + l.primary.left;
     const int64_t ry = int64_t{y} + l.primary.top;
     if (rx < 0 || ry < 0 || rx >= l.rootWidth || ry >= l.rootHeight) return CLR_INVALID;
@@ -172,7 +242,8 @@ bool X11Screen::Capture(const ScreenRect& rect, BgraImage& out) {
         int64_t{rect.width} * rect.height > kMaxPixels)
         return false;
     std::lock_guard lock(mutex_);
-    const ScreenLayout& l = layout_->Current(true);
+    DrainEvents();
+    const ScreenLayout& l = layout_->Current(false);
     out.width = rect.width;
     out.height = rect.height;
     out.pixels.assign(static_cast<std::size_t>(rect.width) * static_cast<std::size_t>(rect.height) * 4, 0);
