@@ -97,9 +97,13 @@ int ImageTrigger::inFlight() const {
     return n;
 }
 
+std::optional<ImageMatch> ImageTrigger::LastResult(std::size_t index) const {
+    if (index >= conditions_.size() || !conditions_[index].last) return std::nullopt;
+    return conditions_[index].last->match;
+}
+
 void ImageTrigger::Cancel() {
     ++epoch_;
-    counters_.dropped += inFlight();
     conditions_.clear();
 }
 

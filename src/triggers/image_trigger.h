@@ -111,6 +111,8 @@ public:
     const Counters& counters() const { return counters_; }
     // Searches handed to the worker whose results have not been applied (or dropped) yet.
     int inFlight() const;
+    // The result last applied for the macro at a library index, if any.
+    std::optional<ImageMatch> LastResult(std::size_t index) const;
 
     // The plain search, synchronous and without any reuse: matches m's template against its rectangle; nothing when the
     // template cannot be read, the rectangle is empty or too large, or the screen cannot be copied. The result map

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <string>
 
 #include <opencv2/imgcodecs.hpp>
@@ -72,6 +73,156 @@ protected:
     fs::path dir;
     cv::Mat templ;
 };
+
+// Holds the jobs until the test runs them; results come back through a queue the test drains.
+class HeldWorker final : public MatchWorker {
+public:
+    void Submit(std::function<void()> job) override { jobs.push_back(std::move(job)); }
+    void RunAll() {
+        while (!jobs.empty()) {
+            auto job = std::move(jobs.front());
+            jobs.erase(jobs.begin());
+            job();
+        }
+    }
+    std::vector<std::function<void()>> jobs;
+};
+
+// The image condition as the session runs it: searches on a worker, results posted back.
+class AsyncImageTest : public ImageTest {
+protected:
+    AsyncImageTest() {
+        auto w = std::make_unique<HeldWorker>();
+        worker = w.get();
+        async = std::make_unique<ImageTrigger>(
+            engine, settings, fake, view, [this](std::function<void()> fn) { posted.push_back(std::move(fn)); },
+            std::move(w));
+    }
+    void DrainPosted() {
+        while (!posted.empty()) {
+            auto fn = std::move(posted.front());
+            posted.erase(posted.begin());
+            fn();
+        }
+    }
+    // One period: the evaluation, then the worker, then the results on this thread.
+    void Period() {
+        async->EvaluateImageTriggers();
+        worker->RunAll();
+        DrainPosted();
+    }
+
+    HeldWorker* worker = nullptr;
+    std::vector<std::function<void()>> posted;
+    std::unique_ptr<ImageTrigger> async;
+};
+
+TEST_F(AsyncImageTest, ResultsAreThoseOfThePlainSearch) {
+    // Found, found partly off the screen, not found, exactly at the threshold, and a one-value map.
+    Paint(templ, 100, 60);
+    Paint(templ, kScreenW - kTw / 2, 5); // half of it shows
+    const std::string path = Write("t.png", templ);
+    const std::string other = Write("o.png", Noise(kTw, kTh, 9));
+    std::vector<std::size_t> macros = {
+        AddImage(path, {0, 0}, {kScreenW, kScreenH}),  AddImage(path, {kScreenW - 60, -10}, {kScreenW + 40, 50}),
+        AddImage(other, {0, 0}, {kScreenW, kScreenH}), AddImage(path, {100, 60}, {0, 0}, 100),
+        AddImage(path, {90, 50}, {200, 100}, 50),
+    };
+    engine.runMode = true;
+    Period();
+    for (std::size_t m : macros) {
+        SCOPED_TRACE("macro " + std::to_string(m));
+        const std::optional<ImageMatch> plain = MatchOf(m), got = async->LastResult(m);
+        ASSERT_TRUE(plain && got);
+        EXPECT_EQ(got->maxVal, plain->maxVal);
+        EXPECT_EQ(got->maxLoc, plain->maxLoc);
+        EXPECT_EQ(got->origin, plain->origin);
+        EXPECT_EQ(got->resultSize, plain->resultSize);
+        EXPECT_EQ(M(m).lastImageMatch, ImageMatchReaches(plain->maxVal, M(m).imageOptions));
+    }
+    EXPECT_TRUE(Running(macros[0]));
+    EXPECT_FALSE(Running(macros[2]));
+    EXPECT_TRUE(Running(macros[3])); // an exact copy reaches 100
+    EXPECT_EQ(async->counters().searches, 5);
+}
+
+TEST_F(AsyncImageTest, AnUnchangedAreaIsNotSearchedAgainAndAChangeIsFoundAtTheNextPeriod) {
+    for (const bool tracked : {false, true}) {
+        SCOPED_TRACE(tracked ? "the screen reports changes" : "copies compared");
+        fake.SetTracksChanges(tracked);
+        library.clear();
+        async->Cancel();
+        Paint(Noise(kScreenW, kScreenH, 1), 0, 0);
+        const std::size_t m =
+            AddImage(Write("t.png", templ), {0, 0}, {kScreenW, kScreenH}, 95, FlagImageOnChange, true);
+        engine.runMode = true;
+        const ImageTrigger::Counters before = async->counters();
+        const int capturesBefore = fake.captures();
+        for (int i = 0; i < 5; ++i) Period();
+        EXPECT_FALSE(Running(m));
+        EXPECT_EQ(async->counters().searches - before.searches, 1);
+        if (tracked) {
+            EXPECT_EQ(fake.captures() - capturesBefore, 1);
+            EXPECT_EQ(async->counters().unchangedAreas - before.unchangedAreas, 4);
+        } else {
+            EXPECT_EQ(async->counters().reusedCopies - before.reusedCopies, 4);
+        }
+        Paint(templ, 200, 100);
+        Period();
+        EXPECT_TRUE(Running(m));
+        EXPECT_EQ(async->LastResult(m)->origin, (Point{200 + kTw / 2, 100 + kTh / 2}));
+        EXPECT_EQ(async->counters().searches - before.searches, 2);
+        engine.StopAllMacros(HeldInput::AsSettingSays);
+    }
+}
+
+TEST_F(AsyncImageTest, OneSearchInFlightPerConditionAndNothingAppliedAfterRunModeEnds) {
+    Paint(templ, 30, 40);
+    const std::size_t m = AddImage(Write("t.png", templ), {0, 0}, {kScreenW, kScreenH});
+    engine.runMode = true;
+    async->EvaluateImageTriggers();
+    async->EvaluateImageTriggers(); // its search has not run yet: left out
+    EXPECT_EQ(worker->jobs.size(), 1u);
+    EXPECT_EQ(async->inFlight(), 1);
+    EXPECT_EQ(async->counters().skippedInFlight, 1);
+    EXPECT_FALSE(Running(m));
+
+    async->Cancel(); // run mode ends with the search in flight
+    engine.runMode = false;
+    worker->RunAll();
+    DrainPosted();
+    EXPECT_FALSE(Running(m));
+    EXPECT_FALSE(M(m).lastImageMatch);
+    EXPECT_EQ(async->inFlight(), 0);
+    EXPECT_EQ(async->counters().dropped, 1);
+
+    // Back in run mode it searches afresh.
+    engine.runMode = true;
+    Period();
+    EXPECT_TRUE(Running(m));
+}
+
+TEST_F(ImageTest, ATriggerGoneWhileItsSearchRunsAppliesNothing) {
+    Paint(templ, 30, 40);
+    const std::size_t m = AddImage(Write("t.png", templ), {0, 0}, {kScreenW, kScreenH});
+    engine.runMode = true;
+    std::vector<std::function<void()>> posted;
+    std::mutex mutex;
+    {
+        ImageTrigger threaded(
+            engine, settings, fake, view,
+            [&](std::function<void()> fn) {
+                std::lock_guard lock(mutex);
+                posted.push_back(std::move(fn));
+            },
+            std::make_unique<ThreadMatchWorker>());
+        threaded.EvaluateImageTriggers();
+    } // waits for the search in hand
+    std::lock_guard lock(mutex);
+    for (auto& fn : posted) fn(); // the result of a search that did finish finds nobody
+    EXPECT_FALSE(Running(m));
+    EXPECT_FALSE(M(m).lastImageMatch);
+}
 
 TEST(ImageThreshold, PercentWithSlackForSinglePrecision) {
     EXPECT_TRUE(ImageMatchReaches(1.0, 100));
