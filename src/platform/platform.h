@@ -121,6 +121,9 @@ public:
     // A number that changes whenever something inside rect may have changed on the screen: two equal numbers from
     // calls made before two copies of rect mean the second copy would be the same as the first. Nothing when the
     // backend cannot tell (callers then compare pixels). Costs at most one round trip to the display.
+    // True when Capture may be called from any thread (the backend serialises it itself), so that a large copy need
+    // not hold up the thread that evaluates the conditions.
+    virtual bool CaptureFromAnyThread() const { return false; }
     virtual std::optional<uint64_t> ChangeStamp(const ScreenRect& rect) {
         (void)rect;
         return std::nullopt;

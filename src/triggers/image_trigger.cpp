@@ -191,6 +191,19 @@ std::optional<ImageMatch> ImageTrigger::Match(const Macro& m) {
     return match;
 }
 
+std::shared_ptr<ImageTrigger::Outcome> ImageTrigger::CopyAndSearch(platform::Screen& screen, platform::BgraImage buffer,
+                                                                   const cv::Mat& templ,
+                                                                   const platform::ScreenRect& search,
+                                                                   std::shared_ptr<const Outcome> previous) {
+    if (!screen.Capture(search, buffer) || !CaptureFits(buffer, search)) {
+        auto failed = std::make_shared<Outcome>();
+        failed->copied = false;
+        failed->buffer = std::move(buffer);
+        return failed;
+    }
+    return Search(std::move(buffer), templ, search, std::move(previous));
+}
+
 std::shared_ptr<ImageTrigger::Outcome> ImageTrigger::Search(platform::BgraImage capture, const cv::Mat& templ,
                                                             const platform::ScreenRect& search,
                                                             std::shared_ptr<const Outcome> previous) {
@@ -272,18 +285,24 @@ void ImageTrigger::EvaluateImageTriggers() {
             continue;
         }
         platform::BgraImage capture = std::move(c.spare);
-        if (!screen_.Capture(*search, capture) || !CaptureFits(capture, *search)) {
-            c.spare = std::move(capture);
-            continue;
+        const bool copyHere = !screen_.CaptureFromAnyThread();
+        if (copyHere) {
+            if (!screen_.Capture(*search, capture) || !CaptureFits(capture, *search)) {
+                c.spare = std::move(capture);
+                continue;
+            }
+            ++counters_.captures;
         }
-        ++counters_.captures;
         c.inFlight = true;
         std::weak_ptr<ImageTrigger*> self = self_;
-        // Shallow copies: the cache replaces a template, it never writes into one.
-        worker_->Submit([self, post = post_, capture = std::move(capture), templ = t->grey, search = *search,
-                         previous = c.last, index = i, epoch = epoch_, stamp, path = m.imagePath,
+        // Shallow copies: the cache replaces a template, it never writes into one. The screen outlives the trigger,
+        // whose destruction waits for the worker.
+        worker_->Submit([self, post = post_, &screen = screen_, copyHere, capture = std::move(capture), templ = t->grey,
+                         search = *search, previous = c.last, index = i, epoch = epoch_, stamp, path = m.imagePath,
                          generation = t->generation]() mutable {
-            std::shared_ptr<Outcome> outcome = Search(std::move(capture), templ, search, std::move(previous));
+            std::shared_ptr<Outcome> outcome =
+                copyHere ? Search(std::move(capture), templ, search, std::move(previous))
+                         : CopyAndSearch(screen, std::move(capture), templ, search, std::move(previous));
             post([self, outcome = std::move(outcome), index, epoch, stamp, path = std::move(path), generation] {
                 if (const auto alive = self.lock()) (*alive)->Finish(index, epoch, outcome, stamp, path, generation);
             });
@@ -301,8 +320,10 @@ void ImageTrigger::Finish(std::size_t index, uint64_t epoch, std::shared_ptr<Out
     }
     Condition& c = conditions_[index];
     c.inFlight = false;
-    ++(outcome->reused ? counters_.reusedCopies : counters_.searches);
     c.spare = std::move(outcome->buffer);
+    if (!outcome->copied) return; // lastImageMatch keeps its value, as when the copy fails at once
+    if (screen_.CaptureFromAnyThread()) ++counters_.captures;
+    ++(outcome->reused ? counters_.reusedCopies : counters_.searches);
     c.path = path;
     c.templateGeneration = generation;
     c.search = outcome->match.search;

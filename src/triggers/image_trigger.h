@@ -2,8 +2,9 @@
 // correlation-coefficient matching in grey levels.
 //
 // Cost. The search itself runs on a worker (MatchWorker), never on the thread that evaluates the conditions: that
-// thread only copies the screen rectangle and hands the copy over; the result is applied on it later, through the
-// Poster, as soon as the search is done. At most one search per condition is in flight; a condition whose search
+// thread only copies the screen rectangle and hands the copy over (or, where the screen allows copies from any
+// thread, leaves the copy to the worker too); the result is applied on it later, through the Poster, as soon as the
+// search is done. At most one search per condition is in flight; a condition whose search
 // is still running is left out of the evaluation until its result has been applied. An area that has not changed
 // gives the same answer without a search: the worker compares the new grey copy with the last one, byte for byte,
 // and reuses the last result when both the copy and the template are the same (exact by construction). Where the
@@ -152,6 +153,7 @@ private:
         cv::Mat grey;               // the grey copy it was searched in
         platform::BgraImage buffer; // the copy's buffer, for the next copy
         bool reused = false;
+        bool copied = true; // false: the screen could not be copied (nothing to apply)
     };
     // Per macro (by library index), what the last search saw and found.
     struct Condition {
@@ -168,6 +170,10 @@ private:
     void Apply(Macro& m, const Outcome& outcome);
     static std::shared_ptr<Outcome> Search(platform::BgraImage capture, const cv::Mat& templ,
                                            const platform::ScreenRect& search, std::shared_ptr<const Outcome> previous);
+    // Copies the area where the worker runs (screens that allow it), then searches.
+    static std::shared_ptr<Outcome> CopyAndSearch(platform::Screen& screen, platform::BgraImage buffer,
+                                                  const cv::Mat& templ, const platform::ScreenRect& search,
+                                                  std::shared_ptr<const Outcome> previous);
 
     Engine& engine_;
     const CAppIni& settings_;

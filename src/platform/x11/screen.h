@@ -39,6 +39,8 @@ public:
     // the call is counted) the damaged region is collected and remembered by rectangle, the newest 512 of them;
     // older ones count as changes everywhere. Nothing without the extension.
     std::optional<uint64_t> ChangeStamp(const ScreenRect& rect) override;
+    // A connection of its own, every use under one lock.
+    bool CaptureFromAnyThread() const override { return true; }
 
     // True while rectangles are read through shared memory.
     bool usingShm() const { return shmUsable_; }
