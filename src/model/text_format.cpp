@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <charconv>
 #include <cstring>
+#include <functional>
 #include <initializer_list>
 #include <iterator>
 #include <limits>
 #include <optional>
 #include <stdexcept>
+#include <type_traits>
 
 #include <nlohmann/json.hpp>
 
@@ -17,8 +19,6 @@
 namespace quillet {
 
 namespace {
-
-using Json = nlohmann::json;
 
 // ---------------------------------------------------------------------------------------------------------------
 // Padding: the bytes of the stored form that no field holds
@@ -581,16 +581,20 @@ struct Refusal {
     std::string message;
 };
 
+// The path of the value being read. Names are views (of literals, or of the document's pool) while reading; a
+// refusal copies them.
 class Reader {
 public:
     [[noreturn]] void Refuse(std::string message, bool atKey = false) const {
-        throw Refusal{path_, atKey, std::move(message)};
+        Refusal refusal{{}, atKey, std::move(message)};
+        for (const Step& step : path_) refusal.path.push_back({step.isKey, std::string(step.key), step.index});
+        throw refusal;
     }
     // Runs fn with key/index appended to the path.
-    template <typename Fn> auto At(const std::string& key, Fn&& fn) {
+    template <typename Fn> auto At(std::string_view key, Fn&& fn) {
         path_.push_back({true, key, 0});
         struct Pop {
-            std::vector<PathStep>& p;
+            std::vector<Step>& p;
             ~Pop() { p.pop_back(); }
         } pop{path_};
         return fn();
@@ -598,38 +602,246 @@ public:
     template <typename Fn> auto At(std::size_t index, Fn&& fn) {
         path_.push_back({false, {}, index});
         struct Pop {
-            std::vector<PathStep>& p;
+            std::vector<Step>& p;
             ~Pop() { p.pop_back(); }
         } pop{path_};
         return fn();
     }
 
 private:
-    std::vector<PathStep> path_;
+    struct Step {
+        bool isKey;
+        std::string_view key;
+        std::size_t index;
+    };
+    std::vector<Step> path_;
 };
 
+// The parsed text: nlohmann::json's parser feeds a compact tree (one array of small nodes, the strings in one pool).
+// The elements of the root's "macros" list are handed on as soon as each is complete and then dropped, so the tree
+// never holds more than the top level and one macro: a large text costs little more memory than its macros.
+class Doc {
+public:
+    enum class Kind : uint8_t { Null, Bool, Int, UInt, Float, String, Array, Object };
+    struct Node {
+        Kind kind = Kind::Null;
+        bool boolean = false;
+        uint32_t keyOffset = 0, keyLength = 0; // the member's name, in an object
+        union {
+            struct {
+                uint32_t offset, length; // String, Float: the text; Array, Object: children[offset..offset+length)
+            } span;
+            int64_t integer;          // Int
+            uint64_t unsignedInteger; // UInt
+        };
+        Node() : span{0, 0} {}
+    };
+    std::vector<Node> nodes;
+    std::vector<uint32_t> children;
+    std::string pool;
+
+    std::string_view Text(uint32_t offset, uint32_t length) const {
+        return std::string_view(pool).substr(offset, length);
+    }
+};
+
+class Value;
+
+class DocBuilder final : public nlohmann::json_sax<nlohmann::json> {
+public:
+    explicit DocBuilder(Doc& doc) : doc_(doc) {}
+
+    // Called with each element of the root's "macros" list (any kind of value) and its index; may throw.
+    std::function<void(uint32_t node, std::size_t index)> onMacro;
+    std::size_t macrosHandedOn = 0;
+    std::optional<uint32_t> formatNode, versionNode; // the root's "format" and "version" once read
+
+    std::string error;         // nlohmann's message, when the text is not JSON
+    std::size_t errorByte = 0; // 1-based byte at which it stopped
+
+    bool null() override { return Scalar(Doc::Kind::Null); }
+    bool boolean(bool v) override {
+        Add(Doc::Kind::Bool).boolean = v;
+        return Done();
+    }
+    bool number_integer(number_integer_t v) override {
+        Add(Doc::Kind::Int).integer = v;
+        return Done();
+    }
+    bool number_unsigned(number_unsigned_t v) override {
+        Add(Doc::Kind::UInt).unsignedInteger = v;
+        return Done();
+    }
+    bool number_float(number_float_t, const string_t& text) override {
+        Doc::Node& n = Add(Doc::Kind::Float);
+        Store(text, n.span.offset, n.span.length);
+        return Done();
+    }
+    bool string(string_t& v) override {
+        Doc::Node& n = Add(Doc::Kind::String);
+        Store(v, n.span.offset, n.span.length);
+        return Done();
+    }
+    bool binary(binary_t&) override { return Scalar(Doc::Kind::Null); }
+    bool start_object(std::size_t) override { return Open(Doc::Kind::Object); }
+    bool start_array(std::size_t) override { return Open(Doc::Kind::Array); }
+    bool key(string_t& k) override {
+        Store(k, keyOffset_, keyLength_);
+        return true;
+    }
+    bool end_object() override { return Close(); }
+    bool end_array() override { return Close(); }
+    bool parse_error(std::size_t position, const std::string&, const nlohmann::detail::exception& e) override {
+        error = e.what();
+        errorByte = position;
+        return false;
+    }
+
+private:
+    std::string_view Key() const { return doc_.Text(keyOffset_, keyLength_); }
+    void Store(const std::string& text, uint32_t& offset, uint32_t& length) {
+        offset = static_cast<uint32_t>(doc_.pool.size());
+        length = static_cast<uint32_t>(text.size());
+        doc_.pool += text;
+    }
+    Doc::Node& Add(Doc::Kind kind) {
+        const auto index = static_cast<uint32_t>(doc_.nodes.size());
+        if (!open_.empty() && open_.back().first == streamed_) {
+            marks_ = {doc_.children.size(), doc_.pool.size()}; // what a macro adds is dropped after it
+        }
+        Doc::Node& n = doc_.nodes.emplace_back();
+        n.kind = kind;
+        last_ = index;
+        if (!open_.empty()) {
+            if (doc_.nodes[open_.back().first].kind == Doc::Kind::Object) {
+                n.keyOffset = keyOffset_;
+                n.keyLength = keyLength_;
+                if (open_.size() == 1 && Key() == "format") formatNode = index;
+                if (open_.size() == 1 && Key() == "version") versionNode = index;
+            }
+            pending_.push_back(index);
+        }
+        return n;
+    }
+    bool Scalar(Doc::Kind kind) {
+        Add(kind);
+        return Done();
+    }
+    // After a value is complete: an element of the streamed list is handed on and dropped.
+    bool Done() {
+        if (open_.empty() || open_.back().first != streamed_) return true;
+        const uint32_t index = last_;
+        if (onMacro) onMacro(index, macrosHandedOn);
+        ++macrosHandedOn;
+        pending_.pop_back();
+        doc_.nodes.resize(index);
+        doc_.children.resize(marks_.first);
+        doc_.pool.resize(marks_.second);
+        return true;
+    }
+    bool Open(Doc::Kind kind) {
+        const bool macros = kind == Doc::Kind::Array && open_.size() == 1 &&
+                            doc_.nodes[open_.back().first].kind == Doc::Kind::Object && Key() == "macros";
+        Add(kind);
+        const auto index = static_cast<uint32_t>(doc_.nodes.size() - 1);
+        open_.emplace_back(index, pending_.size());
+        if (macros) streamed_ = index;
+        return true;
+    }
+    bool Close() {
+        const auto [index, start] = open_.back();
+        open_.pop_back();
+        Doc::Node& n = doc_.nodes[index];
+        n.span.offset = static_cast<uint32_t>(doc_.children.size());
+        n.span.length = static_cast<uint32_t>(pending_.size() - start);
+        doc_.children.insert(doc_.children.end(), pending_.begin() + static_cast<std::ptrdiff_t>(start),
+                             pending_.end());
+        pending_.resize(start);
+        if (index == streamed_) streamed_ = kNone;
+        last_ = index;
+        return Done();
+    }
+
+    static constexpr uint32_t kNone = 0xFFFFFFFF;
+    Doc& doc_;
+    std::vector<std::pair<uint32_t, std::size_t>> open_; // open containers and where their children start in pending_
+    std::vector<uint32_t> pending_;                      // children of the open containers, in order
+    uint32_t keyOffset_ = 0, keyLength_ = 0;
+    uint32_t streamed_ = kNone; // the root's "macros" list while it is open
+    uint32_t last_ = 0;         // the value completed last
+    std::pair<std::size_t, std::size_t> marks_{0, 0};
+};
+
+// A value of the document, with the little of nlohmann::json's interface that the reader uses.
+class Value {
+public:
+    Value(const Doc& doc, uint32_t index) : doc_(&doc), index_(index) {}
+
+    Doc::Kind kind() const { return node().kind; }
+    bool is_object() const { return kind() == Doc::Kind::Object; }
+    bool is_array() const { return kind() == Doc::Kind::Array; }
+    bool is_string() const { return kind() == Doc::Kind::String; }
+    bool is_boolean() const { return kind() == Doc::Kind::Bool; }
+    bool is_number_unsigned() const { return kind() == Doc::Kind::UInt; }
+    bool is_number_integer() const { return kind() == Doc::Kind::Int || kind() == Doc::Kind::UInt; }
+    template <typename T> T get() const {
+        if constexpr (std::is_same_v<T, bool>)
+            return node().boolean;
+        else if constexpr (std::is_same_v<T, uint64_t>)
+            return node().unsignedInteger;
+        else
+            return kind() == Doc::Kind::UInt ? static_cast<int64_t>(node().unsignedInteger) : node().integer;
+    }
+    std::string_view text() const { return doc_->Text(node().span.offset, node().span.length); }
+    std::size_t size() const { return is_array() || is_object() ? node().span.length : 0; }
+    Value operator[](std::size_t k) const { return Value(*doc_, doc_->children[node().span.offset + k]); }
+    std::string_view key(std::size_t k) const {
+        const Doc::Node& child = doc_->nodes[doc_->children[node().span.offset + k]];
+        return doc_->Text(child.keyOffset, child.keyLength);
+    }
+    std::optional<Value> find(std::string_view name) const {
+        for (std::size_t k = 0; k < size(); ++k)
+            if (key(k) == name) return (*this)[k];
+        return std::nullopt;
+    }
+
+private:
+    const Doc::Node& node() const { return doc_->nodes[index_]; }
+    const Doc* doc_;
+    uint32_t index_;
+};
+
+using Json = Value;
+
+std::string Quote(std::string_view text) {
+    std::string out;
+    Writer(out).String(text);
+    return out;
+}
+
 std::string Describe(const Json& v) {
-    switch (v.type()) {
-    case Json::value_t::null:
+    switch (v.kind()) {
+    case Doc::Kind::Null:
         return "null";
-    case Json::value_t::boolean:
+    case Doc::Kind::Bool:
         return v.get<bool>() ? "true" : "false";
-    case Json::value_t::number_integer:
-    case Json::value_t::number_unsigned:
-    case Json::value_t::number_float:
-        return "the number " + v.dump();
-    case Json::value_t::string: {
-        std::string s = v.get_ref<const std::string&>();
-        if (s.size() > 40) s = s.substr(0, 40) + "...";
-        return "the string " + Json(s).dump();
+    case Doc::Kind::Int:
+        return "the number " + std::to_string(v.get<int64_t>());
+    case Doc::Kind::UInt:
+        return "the number " + std::to_string(v.get<uint64_t>());
+    case Doc::Kind::Float:
+        return "the number " + std::string(v.text());
+    case Doc::Kind::String: {
+        std::string s(v.text());
+        if (s.size() > 40) s = ValidUtf8(s.substr(0, 40)) + "...";
+        return "the string " + Quote(s);
     }
-    case Json::value_t::array:
+    case Doc::Kind::Array:
         return "a list";
-    case Json::value_t::object:
+    case Doc::Kind::Object:
         return "an object";
-    default:
-        return "something else";
     }
+    return "something else";
 }
 
 // An object of the schema: its members are checked against the allowed names when it is opened.
@@ -637,24 +849,22 @@ class Object {
 public:
     Object(Reader& r, const Json& v, const char* what, std::initializer_list<const char*> allowed) : r_(r), v_(v) {
         if (!v.is_object()) r.Refuse(std::string("expected ") + what + " (an object), found " + Describe(v));
-        for (const auto& [key, value] : v.items()) {
-            (void)value;
+        for (std::size_t k = 0; k < v.size(); ++k) {
+            const std::string_view key = v.key(k);
             if (std::none_of(allowed.begin(), allowed.end(), [&](const char* a) { return key == a; })) {
                 std::string list;
                 for (const char* a : allowed) list += (list.empty() ? "" : ", ") + std::string(a);
                 r.At(key, [&] {
-                    r.Refuse("unknown member \"" + key + "\" in " + what + "; expected one of: " + list, true);
+                    r.Refuse("unknown member \"" + std::string(key) + "\" in " + what + "; expected one of: " + list,
+                             true);
                 });
             }
         }
     }
-    const Json* Find(const char* key) const {
-        const auto it = v_.find(key);
-        return it == v_.end() ? nullptr : &*it;
-    }
-    bool Has(const char* key) const { return Find(key) != nullptr; }
-    const Json& Need(const char* key, const char* what) const {
-        const Json* v = Find(key);
+    std::optional<Json> Find(const char* key) const { return v_.find(key); }
+    bool Has(const char* key) const { return Find(key).has_value(); }
+    Json Need(const char* key, const char* what) const {
+        const std::optional<Json> v = Find(key);
         if (!v) r_.Refuse(std::string("missing member \"") + key + "\" (" + what + ")");
         return *v;
     }
@@ -662,7 +872,7 @@ public:
 
 private:
     Reader& r_;
-    const Json& v_;
+    Json v_;
 };
 
 int64_t IntIn(Reader& r, const Json& v, int64_t lo, int64_t hi) {
@@ -686,7 +896,7 @@ constexpr int64_t kInt32Max = std::numeric_limits<int32_t>::max();
 
 // An optional integer member (default when absent).
 int64_t IntMember(const Object& o, const char* key, int64_t lo, int64_t hi, int64_t def = 0) {
-    const Json* v = o.Find(key);
+    const std::optional<Json> v = o.Find(key);
     if (!v) return def;
     return o.reader().At(key, [&] { return IntIn(o.reader(), *v, lo, hi); });
 }
@@ -694,9 +904,9 @@ int32_t Int32Member(const Object& o, const char* key, int32_t def = 0) {
     return static_cast<int32_t>(IntMember(o, key, kInt32Min, kInt32Max, def));
 }
 
-const std::string& StringIn(Reader& r, const Json& v, const char* what) {
+std::string StringIn(Reader& r, const Json& v, const char* what) {
     if (!v.is_string()) r.Refuse(std::string("expected ") + what + " (a string), found " + Describe(v));
-    return v.get_ref<const std::string&>();
+    return std::string(v.text());
 }
 
 std::string NamesOf(const std::vector<BitName>& names, uint32_t mask) {
@@ -708,7 +918,7 @@ std::string NamesOf(const std::vector<BitName>& names, uint32_t mask) {
 
 // A list of bit names (or "bitN") within mask.
 uint32_t BitsMember(const Object& o, const char* key, uint32_t mask, const std::vector<BitName>& names) {
-    const Json* v = o.Find(key);
+    const std::optional<Json> v = o.Find(key);
     if (!v) return 0;
     Reader& r = o.reader();
     return r.At(key, [&] {
@@ -743,8 +953,8 @@ uint32_t BitsMember(const Object& o, const char* key, uint32_t mask, const std::
 std::string TextMember(const Object& o, const char* key, const char* bytesKey, std::size_t maxBytes, bool required,
                        const char* what) {
     Reader& r = o.reader();
-    const Json* readable = o.Find(key);
-    const Json* raw = o.Find(bytesKey);
+    const std::optional<Json> readable = o.Find(key);
+    const std::optional<Json> raw = o.Find(bytesKey);
     if (!readable && !raw) {
         if (required) o.Need(key, what);
         return {};
@@ -792,8 +1002,8 @@ int KeyCodeOfName(const std::string& name) {
 int32_t KeyObject(Reader& r, const Json& v, bool withBits) {
     const Object o =
         withBits ? Object(r, v, "a key condition", {"code", "name", "bits"}) : Object(r, v, "a key", {"code", "name"});
-    const Json* code = o.Find("code");
-    const Json* name = o.Find("name");
+    const std::optional<Json> code = o.Find("code");
+    const std::optional<Json> name = o.Find("name");
     if (!code && !name) o.Need("code", "the key's code, or its name");
     int32_t value = code ? static_cast<int32_t>(IntMember(o, "code", 0, 255)) : -1;
     if (name) {
@@ -812,13 +1022,13 @@ int32_t KeyObject(Reader& r, const Json& v, bool withBits) {
 }
 
 int32_t KeyMember(const Object& o, const char* key, bool withBits) {
-    const Json* v = o.Find(key);
+    const std::optional<Json> v = o.Find(key);
     if (!v) return 0;
     return o.reader().At(key, [&] { return KeyObject(o.reader(), *v, withBits); });
 }
 
 int32_t PointMember(const Object& o, const char* key) {
-    const Json* v = o.Find(key);
+    const std::optional<Json> v = o.Find(key);
     if (!v) return 0;
     Reader& r = o.reader();
     return r.At(key, [&] {
@@ -830,7 +1040,7 @@ int32_t PointMember(const Object& o, const char* key) {
 
 // A colour object; otherBits (bits 24..31) only where allowed.
 int32_t ColorMember(const Object& o, const char* key, bool withOther) {
-    const Json* v = o.Find(key);
+    const std::optional<Json> v = o.Find(key);
     if (!v) return 0;
     Reader& r = o.reader();
     return r.At(key, [&] {
@@ -877,11 +1087,11 @@ std::optional<std::pair<int, int64_t>> ParseClock(const std::string& text) {
 // are given. scale: 1 for seconds, 1000 for milliseconds.
 std::pair<int, int32_t> TimeObject(const Object& o, const char* valueKey, int64_t scale, bool formFromClock) {
     Reader& r = o.reader();
-    const Json* formV = o.Find("form");
+    const std::optional<Json> formV = o.Find("form");
     int form = static_cast<int>(IntMember(o, "form", 0, 3));
-    const Json* valueV = o.Find(valueKey);
+    const std::optional<Json> valueV = o.Find(valueKey);
     int64_t value = IntMember(o, valueKey, kInt32Min, kInt32Max);
-    if (const Json* clockV = o.Find("clock")) {
+    if (const std::optional<Json> clockV = o.Find("clock")) {
         r.At("clock", [&] {
             const std::string& text = StringIn(r, *clockV, "a clock time such as \"13:05:09\", \"05:09\" or \"09\"");
             const auto parsed = ParseClock(text);
@@ -902,12 +1112,14 @@ std::pair<int, int32_t> TimeObject(const Object& o, const char* valueKey, int64_
 }
 
 void PaddingMember(const Object& o, std::vector<PaddingRun>& out) {
-    const Json* v = o.Find("padding");
+    const std::optional<Json> v = o.Find("padding");
     if (!v) return;
     Reader& r = o.reader();
     r.At("padding", [&] {
         if (!v->is_object()) r.Refuse("expected padding bytes by offset (an object), found " + Describe(*v));
-        for (const auto& [key, value] : v->items()) {
+        for (std::size_t k = 0; k < v->size(); ++k) {
+            const std::string key((*v).key(k));
+            const Json value = (*v)[k];
             uint32_t offset = 0;
             const auto res = std::from_chars(key.data(), key.data() + key.size(), offset);
             if (res.ec != std::errc() || res.ptr != key.data() + key.size() || key.empty() ||
@@ -935,7 +1147,7 @@ void CheckPadding(Reader& r, const std::vector<PaddingRun>& runs,
 int NamedValue(Reader& r, const Json& v, const char* const* names, int count, int64_t lo, int64_t hi,
                const char* what) {
     if (v.is_string()) {
-        const std::string& s = v.get_ref<const std::string&>();
+        const std::string s(v.text());
         for (int i = 0; i < count; ++i)
             if (names[i] != nullptr && s == names[i]) return i;
         std::string list;
@@ -952,7 +1164,7 @@ void UnusedWords(const Object& o, MacroItem& item, std::initializer_list<int> wo
 }
 
 void ReadParams(const Object& o, MacroItem& item) {
-    const Json* v = o.Find("params");
+    const std::optional<Json> v = o.Find("params");
     if (!v) return;
     Reader& r = o.reader();
     r.At("params", [&] {
@@ -965,8 +1177,7 @@ void ReadParams(const Object& o, MacroItem& item) {
 
 MacroItem ReadItem(Reader& r, const Json& v, std::vector<PaddingRun>& padding) {
     if (!v.is_object()) r.Refuse("expected an item (an object), found " + Describe(v));
-    const auto typeIt = v.find("type");
-    const Json* typeV = typeIt == v.end() ? nullptr : &*typeIt;
+    const std::optional<Json> typeV = v.find("type");
     if (!typeV) {
         const Object any(r, v, "an item", {"type"});
         any.Need("type", "the item's type");
@@ -1011,7 +1222,7 @@ MacroItem ReadItem(Reader& r, const Json& v, std::vector<PaddingRun>& padding) {
                         "position", "word8", "word16", "padding"});
         static const char* const kinds[] = {"time", "clock", "key", "color"};
         static const int32_t kindValues[] = {DelayTime, DelayClock, DelayKey, DelayColor};
-        const Json& kindV = o.Need("kind", "time, clock, key or color");
+        const Json kindV = o.Need("kind", "time, clock, key or color");
         const int32_t kind = r.At("kind", [&]() -> int32_t {
             if (kindV.is_string()) return kindValues[NamedValue(r, kindV, kinds, 4, 0, 0, "delay kind")];
             const int32_t k = static_cast<int32_t>(IntIn(r, kindV, 0, 0xF1));
@@ -1079,7 +1290,7 @@ MacroItem ReadItem(Reader& r, const Json& v, std::vector<PaddingRun>& padding) {
     case ItemCall: {
         const Object o(r, v, "a call item", {"type", "macro", "macroBytes", "mode", "padding"});
         item.setCalledName(TextMember(o, "macro", "macroBytes", kNameMax, true, "the called macro's name"));
-        const Json& modeV = o.Need("mode", "sequential, parallel or stop");
+        const Json modeV = o.Need("mode", "sequential, parallel or stop");
         item.setCallMode(
             r.At("mode", [&] { return NamedValue(r, modeV, kCallModeNames, 3, kInt32Min, kInt32Max, "call mode"); }));
         PaddingMember(o, padding);
@@ -1089,7 +1300,7 @@ MacroItem ReadItem(Reader& r, const Json& v, std::vector<PaddingRun>& padding) {
         const Object o(r, v, "an exclusive-section item",
                        {"type", "section", "otherBits", "word12", "word16", "padding"});
         static const char* const sections[] = {"leave", "enter"};
-        const Json& sectionV = o.Need("section", "enter or leave");
+        const Json sectionV = o.Need("section", "enter or leave");
         const int enter = r.At("section", [&] { return NamedValue(r, sectionV, sections, 2, 0, 1, "section"); });
         const int64_t other = IntMember(o, "otherBits", 0, 0xFFFFFFFF);
         if ((other & 1) != 0) r.At("otherBits", [&] { r.Refuse("otherBits may hold only bits 1..31"); });
@@ -1101,10 +1312,10 @@ MacroItem ReadItem(Reader& r, const Json& v, std::vector<PaddingRun>& padding) {
     case ItemLoop: {
         const Object o(r, v, "a loop item",
                        {"type", "kind", "askUser", "otherBits", "step", "start", "stop", "padding"});
-        const Json& kindV = o.Need("kind", "enter, outputKeys, outputX, outputY or leave");
+        const Json kindV = o.Need("kind", "enter, outputKeys, outputX, outputY or leave");
         const int kind = r.At("kind", [&] { return NamedValue(r, kindV, kLoopKindNames, 8, 0, 7, "loop kind"); });
         bool ask = false;
-        if (const Json* a = o.Find("askUser")) {
+        if (const std::optional<Json> a = o.Find("askUser")) {
             r.At("askUser", [&] {
                 if (!a->is_boolean()) r.Refuse("expected true or false, found " + Describe(*a));
                 ask = a->get<bool>();
@@ -1142,7 +1353,7 @@ Macro ReadMacro(Reader& r, const Json& v, MacroPadding& padding) {
     m.startKey = KeyMember(o, "startKey", true);
     m.stopKey = KeyMember(o, "stopKey", true);
     const auto time = [&](const char* key, int shift, int32_t& value) {
-        const Json* t = o.Find(key);
+        const std::optional<Json> t = o.Find(key);
         if (!t) return;
         r.At(key, [&] {
             const Object to(r, *t, "a time of day", {"form", "seconds", "clock"});
@@ -1167,7 +1378,7 @@ Macro ReadMacro(Reader& r, const Json& v, MacroPadding& padding) {
     PaddingMember(o, padding.record);
     CheckPadding(r, padding.record, MacroPaddingRanges(m));
 
-    const Json& items = o.Need("items", "the list of items");
+    const Json items = o.Need("items", "the list of items");
     r.At("items", [&] {
         if (!items.is_array()) r.Refuse("expected the list of items, found " + Describe(items));
         m.items.reserve(items.size());
@@ -1215,7 +1426,7 @@ private:
     const char** mark_;
 };
 
-class Locator final : public nlohmann::json_sax<Json> {
+class Locator final : public nlohmann::json_sax<nlohmann::json> {
 public:
     Locator(std::string_view text, const char* const* mark, const Refusal& target)
         : text_(text), mark_(mark), target_(target) {}
@@ -1319,7 +1530,7 @@ std::size_t LocateRefusal(std::string_view text, const Refusal& refusal) {
     const char* mark = text.data();
     Locator locator(text, &mark, refusal);
     MarkingIterator first(text.data(), &mark), last(text.data() + text.size(), &mark);
-    Json::sax_parse(first, last, &locator);
+    nlohmann::json::sax_parse(first, last, &locator);
     return locator.found.value_or(0);
 }
 
@@ -1424,55 +1635,63 @@ bool TextToMacros(std::string_view text, StoredMacros& out, TextError& error) {
     out.macros.clear();
     out.padding.clear();
     error = {};
-    Json doc;
-    try {
-        doc = Json::parse(text.begin(), text.end());
-    } catch (const Json::parse_error& e) {
-        // "[json.exception.parse_error.101] parse error at line 1, column 6: <what>": keep what, and count the
-        // position ourselves (in characters rather than bytes).
-        std::string what = e.what();
-        const std::size_t column = what.find("column ");
-        const std::size_t colon = column == std::string::npos ? std::string::npos : what.find(": ", column);
-        if (colon != std::string::npos) what = what.substr(colon + 2);
-        error.message = ValidUtf8(what);
-        LineColumn(text, e.byte > 0 ? e.byte - 1 : 0, error);
-        return false;
-    }
-
+    Doc doc;
+    DocBuilder builder(doc);
     Reader r;
     StoredMacros result;
-    try {
-        const Object top(r, doc, "a macro text", {"format", "version", "macros"});
-        const Json& formatV = top.Need("format", kTextFormatName);
-        const std::string& format =
-            r.At("format", [&]() -> const std::string& { return StringIn(r, formatV, "the format name"); });
+    std::vector<MacroPadding> padding;
+    bool anyPadding = false;
+    const auto checkFormat = [&](const Json& v) {
+        const std::string format = r.At("format", [&] { return StringIn(r, v, "the format name"); });
         if (format != kTextFormatName)
             r.At("format",
                  [&] { r.Refuse("expected \"" + std::string(kTextFormatName) + "\", found \"" + format + "\""); });
-        const Json& version = top.Need("version", "the format version");
+    };
+    const auto checkVersion = [&](const Json& v) {
         r.At("version", [&] {
-            const int64_t v = IntIn(r, version, 1, std::numeric_limits<int32_t>::max());
-            if (v > kTextFormatVersion)
-                r.Refuse("version " + std::to_string(v) + " is newer than this program reads (" +
+            const int64_t n = IntIn(r, v, 1, std::numeric_limits<int32_t>::max());
+            if (n > kTextFormatVersion)
+                r.Refuse("version " + std::to_string(n) + " is newer than this program reads (" +
                          std::to_string(kTextFormatVersion) + ")");
         });
-        const Json& macros = top.Need("macros", "the list of macros");
-        r.At("macros", [&] {
-            if (!macros.is_array()) r.Refuse("expected the list of macros, found " + Describe(macros));
-            result.macros.reserve(macros.size());
-            std::vector<MacroPadding> padding(macros.size());
-            bool any = false;
-            for (std::size_t i = 0; i < macros.size(); ++i) {
-                result.macros.push_back(r.At(i, [&] { return ReadMacro(r, macros[i], padding[i]); }));
-                any = any || !padding[i].empty();
-            }
-            if (any) result.padding = std::move(padding);
-        });
+    };
+    builder.onMacro = [&](uint32_t node, std::size_t index) {
+        // A text of another format or a newer version is refused as such, not by its first macro.
+        if (index == 0 && builder.formatNode) checkFormat(Json(doc, *builder.formatNode));
+        if (index == 0 && builder.versionNode) checkVersion(Json(doc, *builder.versionNode));
+        MacroPadding p;
+        result.macros.push_back(
+            r.At("macros", [&] { return r.At(index, [&] { return ReadMacro(r, Json(doc, node), p); }); }));
+        anyPadding = anyPadding || !p.empty();
+        padding.push_back(std::move(p));
+    };
+    try {
+        nlohmann::json::sax_parse(text.begin(), text.end(), &builder);
+        if (builder.error.empty() && !doc.nodes.empty()) {
+            const Object top(r, Json(doc, 0), "a macro text", {"format", "version", "macros"});
+            checkFormat(top.Need("format", kTextFormatName));
+            checkVersion(top.Need("version", "the format version"));
+            const Json macros = top.Need("macros", "the list of macros");
+            if (!macros.is_array())
+                r.At("macros", [&] { r.Refuse("expected the list of macros, found " + Describe(macros)); });
+        }
     } catch (const Refusal& refusal) {
         error.message = refusal.message;
         LineColumn(text, LocateRefusal(text, refusal), error);
         return false;
     }
+    if (!builder.error.empty() || doc.nodes.empty()) {
+        // "[json.exception.parse_error.101] parse error at line 1, column 6: <what>": keep what, and count the
+        // position ourselves (in characters rather than bytes).
+        std::string what = builder.error.empty() ? "no JSON value" : builder.error;
+        const std::size_t column = what.find("column ");
+        const std::size_t colon = column == std::string::npos ? std::string::npos : what.find(": ", column);
+        if (colon != std::string::npos) what = what.substr(colon + 2);
+        error.message = ValidUtf8(what);
+        LineColumn(text, builder.errorByte > 0 ? builder.errorByte - 1 : 0, error);
+        return false;
+    }
+    if (anyPadding) result.padding = std::move(padding);
     out = std::move(result);
     return true;
 }
