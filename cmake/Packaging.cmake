@@ -95,11 +95,12 @@ else()
  .
  The package holds the desktop program quillet and quillet-cli, which checks,
  converts and plays macro libraries from a terminal.")
-    # The libraries the programs link come from dpkg-shlibdeps; Qt loads its X11 platform plugin at run time, so
-    # that package is named here.
+    # The libraries the programs link come from dpkg-shlibdeps. Qt loads its X11 platform plugin at run time, and
+    # every text of the program is Korean, which needs a font with Hangul: those packages are named here. Without
+    # Qt's Korean texts only Qt's own buttons and dialogs stay in English.
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-    set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
-    set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n, fonts-nanum | fonts-noto-cjk")
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-nanum | fonts-noto-cjk")
+    set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n")
 endif()
 
 include(CPack)

@@ -58,7 +58,8 @@ deb)
     done
     depends=$(dpkg-deb -f "$deb" Depends)
     echo "     Depends: $depends"
-    for p in libqt6widgets6 libqt6gui6 libqt6core6 libopencv-imgcodec libx11-6 libxtst6 libxi6 libc6 qt6-qpa-plugins; do
+    for p in libqt6widgets6 libqt6gui6 libqt6core6 libopencv-imgcodec libx11-6 libxtst6 libxi6 libc6 qt6-qpa-plugins \
+        fonts-nanum; do
         check "depends on $p" grep -q "$p" <<<"$depends"
     done
     check "desktop-file-validate passes" \
