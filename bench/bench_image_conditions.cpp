@@ -31,6 +31,7 @@
 #include "platform/x11/x11_platform.h"
 #include "platform/x11/xvfb_server.h"
 #include "triggers/image_trigger.h"
+#include "triggers/pixel_batch.h"
 #include "triggers/run_view.h"
 
 // X headers last.
@@ -214,6 +215,21 @@ int main(int argc, char** argv) {
     std::printf("  evaluating thread held by one evaluation (search on a worker, screen changed each time): median "
                 "%.2f ms, max %.2f ms (goal <= 5 ms)\n",
                 Median(hold), *std::max_element(hold.begin(), hold.end()));
+    // The colour poll: n pixels within 100 x 100 read one by one, and from one copy.
+    for (int count : {2, 4, 8}) {
+        std::vector<platform::ScreenPoint> points;
+        for (int i = 0; i < count; ++i) points.push_back({300 + i * 11, 200 + i * 13});
+        uint32_t sink = 0;
+        const double single = Median(TimeEach(n * 20, [&] {
+            for (const auto& p : points) sink += x11->screen().Pixel(p.x, p.y);
+        }));
+        const double batched = Median(TimeEach(n * 20, [&] {
+            PixelBatch batch(x11->screen(), x11->io().VirtualScreen(), points);
+            for (const auto& p : points) sink += batch.Pixel(p.x, p.y);
+        }));
+        std::printf("  colour poll of %d pixels: one by one %.3f ms, one copy %.3f ms%s\n", count, single, batched,
+                    sink == 1 ? " " : "");
+    }
     std::filesystem::remove_all(dir);
     return 0;
 }

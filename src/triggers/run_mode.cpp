@@ -6,6 +6,7 @@
 #include "model/cp949.h"
 #include "model/ini_file.h"
 #include "model/item_text.h"
+#include "triggers/pixel_batch.h"
 
 namespace quillet {
 
@@ -180,11 +181,21 @@ void RunModeController::EvaluateClockTriggers() {
 
 void RunModeController::EvaluateColorTriggers() {
     if (!engine_.runMode) return;
+    // Every pixel this poll may read, taken together where one copy is cheaper.
+    batchPoints_.clear();
+    for (const Macro& m : library_) {
+        if ((m.flags & FlagStartColor) != 0) batchPoints_.push_back({PointX(m.startColorPos), PointY(m.startColorPos)});
+        if ((m.flags & FlagStopColor) != 0) batchPoints_.push_back({PointX(m.stopColorPos), PointY(m.stopColorPos)});
+        if (IsRunning(m) && m.waitColorPhase == WaitArmed)
+            batchPoints_.push_back({PointX(m.waitColorPos), PointY(m.waitColorPos)});
+    }
+    if (batchPoints_.empty()) return;
+    PixelBatch screen(screen_, io_.VirtualScreen(), batchPoints_);
     for (Macro& m : library_) {
         const bool changeOnly = (m.flags & FlagColorOnChange) != 0;
         bool started = false;
         if ((m.flags & FlagStartColor) != 0) {
-            const uint32_t p = screen_.Pixel(PointX(m.startColorPos), PointY(m.startColorPos));
+            const uint32_t p = screen.Pixel(PointX(m.startColorPos), PointY(m.startColorPos));
             const bool match = ColorMatches(p, static_cast<uint32_t>(m.startColor), m.colorTolerance);
             if (!IsRunning(m) && (changeOnly ? match && !m.lastStartColorMatch : match)) {
                 engine_.StartMacro(m, 1); // clears both memories first
@@ -193,13 +204,13 @@ void RunModeController::EvaluateColorTriggers() {
             m.lastStartColorMatch = match;
         }
         if ((m.flags & FlagStopColor) != 0) {
-            const uint32_t p = screen_.Pixel(PointX(m.stopColorPos), PointY(m.stopColorPos));
+            const uint32_t p = screen.Pixel(PointX(m.stopColorPos), PointY(m.stopColorPos));
             const bool match = ColorMatches(p, static_cast<uint32_t>(m.stopColor), m.colorTolerance);
             if (IsRunning(m) && !started && (changeOnly ? match && !m.lastStopColorMatch : match))
                 engine_.StopMacro(m, HeldInput::AsSettingSays);
             m.lastStopColorMatch = match;
         }
-        Engine::ServeColorWait(m, screen_);
+        Engine::ServeColorWait(m, screen);
     }
 }
 

@@ -132,7 +132,8 @@ private:
     RunView& view_;
     WindowTimerControl& timers_;
 
-    bool runRadio_ = false; // radio 1014 checked (1015 otherwise)
+    bool runRadio_ = false;                          // radio 1014 checked (1015 otherwise)
+    std::vector<platform::ScreenPoint> batchPoints_; // reused by every colour poll
     int trayBlinkCount_ = 0;
     uint32_t balloonMask_ = 0;
     bool trayShowsRun_ = false; // the tray shows the run-mode icon or tooltip

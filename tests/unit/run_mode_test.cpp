@@ -5,6 +5,7 @@
 #include "model/cp949.h"
 #include "model/item_text.h"
 #include "trigger_fixture.h"
+#include "triggers/pixel_batch.h"
 
 namespace quillet::triggertest {
 namespace {
@@ -235,6 +236,33 @@ TEST(ColorCondition, ToleranceBoundsAndUnreadablePixel) {
     EXPECT_TRUE(ColorMatches(platform::CLR_INVALID, MakeColor(250, 250, 250), 5));
     EXPECT_FALSE(ColorMatches(MakeColor(0, 0, 0), 0, -1)) << "a negative tolerance matches nothing";
     EXPECT_TRUE(ColorMatches(MakeColor(0, 255, 7), 0, 0x7FFFFFFF)) << "no overflow";
+}
+
+TEST(PixelBatchTest, GivesWhatThePixelsGiveWithOneCopyWhereThatIsCheaper) {
+    FakePlatform fake;
+    fake.SetPrimaryScreenSize(640, 480);
+    for (int i = 0; i < 200; ++i) fake.SetPixel((i * 37) % 640, (i * 91) % 480, static_cast<uint32_t>(i * 0x010305));
+    const platform::ScreenRect screen = fake.VirtualScreen();
+    struct Case {
+        const char* what;
+        std::vector<platform::ScreenPoint> points;
+        bool batched;
+    };
+    const Case cases[] = {
+        {"close together", {{37, 91}, {74, 182}, {10, 20}, {37, 91}}, true},
+        {"one pixel", {{37, 91}}, false},
+        {"scattered over the screen", {{0, 0}, {639, 479}}, false},
+        {"close together, some off the screen", {{-1, 5}, {3, 4}, {5, -3}, {6, 9}, {700, 5}}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const int before = fake.captures();
+        PixelBatch batch(fake, screen, c.points);
+        EXPECT_EQ(batch.batched(), c.batched);
+        EXPECT_EQ(fake.captures() - before, c.batched ? 1 : 0);
+        for (const platform::ScreenPoint& p : c.points) EXPECT_EQ(batch.Pixel(p.x, p.y), fake.Pixel(p.x, p.y));
+        EXPECT_EQ(batch.Pixel(-5, -5), platform::CLR_INVALID);
+    }
 }
 
 class ColorTest : public TriggerTest {
