@@ -103,6 +103,17 @@ bool LibraryDocument::Append(Macro macro) {
     return true;
 }
 
+std::vector<std::size_t> LibraryDocument::Import(MacroLibrary imported, ClashPolicy policy) {
+    if (!Editable() || imported.empty()) return {};
+    const MergePlan plan = PlanMerge(library_, imported, policy);
+    if (plan.refused()) return {};
+    std::vector<std::size_t> placed = ApplyMerge(library_, std::move(imported), plan);
+    // Replaced entries start from a reset run state, as after Replace.
+    for (std::size_t i : placed) ResetRunState(library_[i]);
+    modified_ = true;
+    return placed;
+}
+
 bool LibraryDocument::Replace(int index, Macro macro) {
     if (!Editable() || !InRange(index)) return false;
     ReplaceMacro(library_, index, std::move(macro));

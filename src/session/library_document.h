@@ -8,9 +8,11 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include "engine/engine.h"
 #include "model/macro.h"
+#include "model/macro_merge.h"
 #include "model/settings.h"
 
 namespace quillet {
@@ -81,6 +83,9 @@ public:
     bool MoveDown(int index);
     bool Append(Macro macro);
     bool Replace(int index, Macro macro);
+    // Adds imported macros under the clash rules of PlanMerge/ApplyMerge (a refused plan adds nothing). Returns the
+    // library indices of the imported macros, empty when refused or when there were none.
+    std::vector<std::size_t> Import(MacroLibrary imported, ClashPolicy policy);
 
     MacroLibrary& library() { return library_; }
     const MacroLibrary& library() const { return library_; }

@@ -32,11 +32,11 @@
 #include "gui/toolwindows/key_mouse_status.h"
 #include "gui/toolwindows/macro_debug.h"
 #include "gui/widgets/edit_log.h"
+#include "modal_support.h"
 #include "model/cp949.h"
 #include "model/item_text.h"
 #include "model/library_file.h"
 #include "platform/fake/fake_platform.h"
-#include "modal_support.h"
 #include "test_folder.h"
 
 namespace quillet::gui {
@@ -162,7 +162,9 @@ TEST_F(MainWindowTest, StartsInEditModeWithTheLibraryAndEveryControl) {
                                                     {D::IdSettings, "설정"},
                                                     {D::IdExit, "종료"},
                                                     {D::IdInputStatus, "입력상태"},
-                                                    {D::IdRunStatus, "실행상태"}};
+                                                    {D::IdRunStatus, "실행상태"},
+                                                    {D::IdExport, "내보내기"},
+                                                    {D::IdImport, "가져오기..."}};
     for (const auto& [id, text] : captions) EXPECT_EQ(C<QAbstractButton>(*w, id)->text(), text) << id;
     EXPECT_EQ(C<QLabel>(*w, D::IdToggleHint)->text(),
               "F12 key를 눌러 \"매크로 실행 가능\"과 \"실행 중단과 편집\" 상태를 토글합니다.");
@@ -277,6 +279,72 @@ TEST_F(MainWindowTest, SaveWritesTheNamedFileAndAFailedSaveSaysSoAndStaysModifie
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_TRUE(messages[0].contains("missing-folder/lib.m")) << messages[0].toStdString();
     EXPECT_TRUE(w->modified());
+}
+
+TEST_F(MainWindowTest, ExportAndImportGoThroughTheirFileDialogsAndAskAboutNameClashes) {
+    auto w = Open();
+    const QString one = QString::fromStdString((folder.path() / "one.json").string());
+    const QString all = QString::fromStdString((folder.path() / "all").string()); // ".json" is added
+    Select(*w, 0);
+    chosenFiles = {one, all};
+    w->OnExportSelected();
+    w->OnExportAll();
+    ASSERT_EQ(fileRequests.size(), 2u);
+    EXPECT_EQ(fileRequests[0].mode, FileDialogRequest::Save);
+    EXPECT_EQ(fileRequests[0].initialPath, "첫째.json");
+    EXPECT_EQ(fileRequests[1].initialPath, "macro.json");
+    EXPECT_NE(FileBytes("one.json").find("\"name\": \"첫째\""), std::string::npos);
+    EXPECT_EQ(FileBytes("one.json").find("\"second\""), std::string::npos);
+    EXPECT_NE(FileBytes("all.json").find("\"third\""), std::string::npos);
+    EXPECT_TRUE(messages.empty());
+    EXPECT_FALSE(w->modified()) << "exporting changes nothing";
+
+    // Every name is taken: [아니요] adds them under new names, after the list, the first of them selected.
+    chosenFiles = {QString::fromStdString((folder.path() / "all.json").string())};
+    answers = {QMessageBox::No};
+    w->OnImport();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_TRUE(messages[0].startsWith("가져올 매크로 중 3개는 같은 이름의 매크로가 이미 목록에 있습니다: \"첫째\", "
+                                       "\"second\", \"third\""))
+        << messages[0].toStdString();
+    EXPECT_EQ(ListLines(EditList(*w)),
+              (std::vector<std::string>{"첫째", "second", "third", "첫째 (2)", "second (2)", "third (2)"}));
+    EXPECT_EQ(w->SelectedEditIndex(), 3);
+    EXPECT_EQ(Count(*w), "6개 매크로 기록됨.");
+    EXPECT_TRUE(w->modified());
+    EXPECT_TRUE(w->library()[4].SameContent([&] {
+        Macro m = w->library()[1];
+        m.name = Utf8ToCp949("second (2)");
+        return m;
+    }()));
+
+    // [예] replaces the macro of that name where it is; Cancel adds nothing.
+    w->library()[0].startKey = 0x7B;
+    chosenFiles = {one, one};
+    answers = {QMessageBox::Yes, QMessageBox::Cancel};
+    w->OnImport();
+    EXPECT_EQ(w->library()[0].startKey, 0x71);
+    EXPECT_EQ(w->library().size(), 6u);
+    w->OnImport();
+    EXPECT_EQ(w->library().size(), 6u);
+
+    // A text that does not fit is reported with its line and column, and nothing is added.
+    std::ofstream(folder.path() / "broken.json") << "{\"format\": \"quillet-macros\",\n \"version\": \"1\"}";
+    chosenFiles = {QString::fromStdString((folder.path() / "broken.json").string())};
+    answers = {QMessageBox::Ok};
+    messages.clear();
+    w->OnImport();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_NE(messages[0].indexOf("2번째 줄 13번째 글자: expected an integer"), -1) << messages[0].toStdString();
+    EXPECT_EQ(w->library().size(), 6u);
+
+    // Edit-mode commands: in run mode the buttons are off and the commands do nothing.
+    C<QRadioButton>(*w, D::IdRunRadio)->click();
+    EXPECT_FALSE(C(*w, D::IdExport)->isEnabled());
+    EXPECT_FALSE(C(*w, D::IdImport)->isEnabled());
+    w->OnImport();
+    w->OnExportAll();
+    EXPECT_EQ(fileRequests.size(), 6u) << "no dialog in run mode";
 }
 
 TEST_F(MainWindowTest, OpenWithoutChangesAsksNothingAndMakesTheNameRelative) {

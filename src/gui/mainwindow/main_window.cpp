@@ -12,17 +12,19 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QPixmap>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSaveFile>
 #include <QSignalBlocker>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "gui/editors/config_dialog.h"
 #include "gui/editors/macro_edit.h"
 #include "gui/editors/macro_rec.h"
-#include "gui/editors/config_dialog.h"
 #include "gui/mainwindow/library_names.h"
 #include "gui/mainwindow/marker_overlay.h"
 #include "gui/message_box.h"
@@ -33,12 +35,24 @@
 #include "gui/widgets/hyperlink.h"
 #include "model/key_table.h"
 #include "model/library_file.h"
+#include "model/macro_merge.h"
+#ifdef QUILLET_TEXT_FORMAT
+#include "model/text_format.h"
+#endif
 
 namespace quillet::gui {
 
 namespace {
 
 const char* const kFileFilter = "Macro file (*.m)|*.m|All Files(*.*)|*.*||";
+const char* const kTextFilter = "매크로 텍스트 (*.json)|*.json|모든 파일 (*.*)|*.*||";
+
+// A file name made from a macro's name: the characters file systems refuse become '_'.
+QString FileNameFor(QString name) {
+    for (QChar& c : name)
+        if (QStringLiteral("/\\:*?\"<>|").contains(c) || c.unicode() < 0x20) c = QLatin1Char('_');
+    return name.trimmed().isEmpty() ? QStringLiteral("macros") : name.trimmed();
+}
 
 QString Utf8(const char* text) {
     return QString::fromUtf8(text);
@@ -171,6 +185,13 @@ void CQuilletDlg::BuildControls() {
     moves->addWidget(button(IdUp, "^"));
     moves->addWidget(button(IdDown, "v"));
     side->addLayout(moves);
+    QPushButton* exportButton = button(IdExport, "내보내기");
+    auto* exportMenu = new QMenu(exportButton);
+    exportMenu->addAction(Utf8("선택한 매크로 내보내기..."), this, &CQuilletDlg::OnExportSelected);
+    exportMenu->addAction(Utf8("모든 매크로 내보내기..."), this, &CQuilletDlg::OnExportAll);
+    exportButton->setMenu(exportMenu);
+    side->addWidget(exportButton);
+    side->addWidget(button(IdImport, "가져오기..."));
     side->addStretch(1);
     side->addWidget(button(IdInputStatus, "입력상태"));
     side->addWidget(button(IdRunStatus, "실행상태"));
@@ -197,9 +218,9 @@ void CQuilletDlg::BuildControls() {
     resize(420, 360);
 
     // The tab order of dialog 102.
-    const int order[] = {IdRunRadio, IdEditRadio, IdFileName, IdOpen, IdSave,        IdEditList,
-                         IdRecord,   IdAdd,       IdEdit,     IdCopy, IdDelete,      IdUp,
-                         IdDown,     IdLink,      IdSettings, IdExit, IdInputStatus, IdRunStatus};
+    const int order[] = {IdRunRadio, IdEditRadio, IdFileName, IdOpen,   IdSave,        IdEditList, IdRecord,
+                         IdAdd,      IdEdit,      IdCopy,     IdDelete, IdUp,          IdDown,     IdExport,
+                         IdImport,   IdLink,      IdSettings, IdExit,   IdInputStatus, IdRunStatus};
     QWidget* previous = nullptr;
     for (int id : order) {
         QWidget* w = Control(id);
@@ -228,6 +249,7 @@ void CQuilletDlg::ConnectCommands() {
     on(IdUp, &CQuilletDlg::OnUp);
     on(IdDown, &CQuilletDlg::OnDown);
     on(IdInputStatus, &CQuilletDlg::OnInputStatus);
+    on(IdImport, &CQuilletDlg::OnImport);
     on(IdRunStatus, &CQuilletDlg::OnRunStatus);
     // toggled, not clicked: a radio switched by assistive technology or the keyboard switches the mode too. The
     // window's own updates of the radios are silent (SetModeRadios).
@@ -512,6 +534,120 @@ void CQuilletDlg::OnDown() {
     QListWidgetItem* item = editList_->takeItem(sel);
     editList_->insertItem(sel + 1, item);
     SelectEditLine(sel + 1);
+}
+
+void CQuilletDlg::OnExportSelected() {
+    const int sel = SelectedEditIndex();
+    if (sel < 0) return;
+    ExportMacros({static_cast<std::size_t>(sel)},
+                 FileNameFor(FromCp949(session_.library()[static_cast<std::size_t>(sel)].name)));
+}
+
+void CQuilletDlg::OnExportAll() {
+    if (session_.library().empty()) return;
+    std::vector<std::size_t> all(session_.library().size());
+    for (std::size_t i = 0; i < all.size(); ++i) all[i] = i;
+    ExportMacros(all, FileNameFor(QFileInfo(fileName_->text()).completeBaseName()));
+}
+
+void CQuilletDlg::ExportMacros(const std::vector<std::size_t>& which, const QString& suggestedName) {
+#ifdef QUILLET_TEXT_FORMAT
+    if (!session_.document().Editable()) return; // an edit-mode command
+    FileDialogRequest request;
+    request.parent = this;
+    request.mode = FileDialogRequest::Save;
+    request.caption = Utf8("매크로 내보내기");
+    request.initialPath = suggestedName + QStringLiteral(".json");
+    request.filter = Utf8(kTextFilter);
+    const std::optional<QString> chosen = AskFileName(request);
+    if (!chosen || chosen->isEmpty()) return;
+    QString path = *chosen;
+    if (QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".json");
+
+    // The text of what the library holds now (a library changed under the dialog is written as it is now).
+    std::vector<std::size_t> present;
+    for (std::size_t i : which)
+        if (i < session_.library().size()) present.push_back(i);
+    if (present.empty()) return;
+    const std::string text = MacrosToText(session_.library(), {}, present);
+    QSaveFile out(path);
+    if (!out.open(QIODevice::WriteOnly) ||
+        out.write(text.data(), static_cast<qint64>(text.size())) != static_cast<qint64>(text.size()) || !out.commit()) {
+        ShowMessageBox(
+            this,
+            Utf8("%1에 매크로를 내보내지 못했습니다.\n(%2)").arg(QDir::toNativeSeparators(path), out.errorString()),
+            QMessageBox::Warning);
+    }
+#else
+    (void)which;
+    (void)suggestedName;
+#endif
+}
+
+void CQuilletDlg::OnImport() {
+#ifdef QUILLET_TEXT_FORMAT
+    if (!session_.document().Editable()) return; // the library never changes while macros run
+    FileDialogRequest request;
+    request.parent = this;
+    request.mode = FileDialogRequest::Open;
+    request.caption = Utf8("매크로 가져오기");
+    request.filter = Utf8(kTextFilter);
+    const std::optional<QString> chosen = AskFileName(request);
+    if (!chosen || chosen->isEmpty()) return;
+    const QString shown = QDir::toNativeSeparators(*chosen);
+
+    QFile in(*chosen);
+    if (!in.open(QIODevice::ReadOnly)) {
+        ShowMessageBox(this, Utf8("%1을(를) 열 수 없습니다.\n(%2)").arg(shown, in.errorString()), QMessageBox::Warning);
+        return;
+    }
+    const QByteArray bytes = in.readAll();
+    StoredMacros imported;
+    TextError error;
+    if (!TextToMacros(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())), imported, error)) {
+        const QString where =
+            error.line > 0 ? Utf8("%1번째 줄 %2번째 글자: ").arg(error.line).arg(error.column) : QString();
+        ShowMessageBox(
+            this,
+            Utf8("%1에서 매크로를 가져올 수 없습니다.\n%2%3").arg(shown, where, QString::fromStdString(error.message)),
+            QMessageBox::Warning);
+        return;
+    }
+    if (imported.macros.empty()) {
+        ShowMessageBox(this, Utf8("%1에는 가져올 매크로가 없습니다.").arg(shown), QMessageBox::Information);
+        return;
+    }
+
+    ClashPolicy policy = ClashPolicy::Refuse;
+    const MergePlan plan = PlanMerge(session_.library(), imported.macros, ClashPolicy::Refuse);
+    if (!plan.clashes.empty()) {
+        QStringList names;
+        for (std::size_t i : plan.clashes) names << Quoted(imported.macros[i].name);
+        MessageBoxRequest question;
+        question.parent = this;
+        question.text = Utf8("가져올 매크로 중 %1개는 같은 이름의 매크로가 이미 목록에 있습니다: %2\n\n"
+                             "기존 매크로를 가져온 매크로로 바꿀까요?\n"
+                             "[예] 기존 매크로를 바꿉니다.\n"
+                             "[아니요] 가져온 매크로를 새 이름으로 추가합니다.")
+                            .arg(plan.clashes.size())
+                            .arg(names.join(QStringLiteral(", ")));
+        question.icon = QMessageBox::Question;
+        question.buttons = QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
+        question.defaultButton = QMessageBox::Cancel;
+        const QMessageBox::StandardButton answer = ShowMessageBox(question);
+        if (answer == QMessageBox::Yes)
+            policy = ClashPolicy::Replace;
+        else if (answer == QMessageBox::No)
+            policy = ClashPolicy::Rename;
+        else
+            return;
+    }
+    // The toggle key works while the dialogs are open: nothing is added under running macros.
+    const std::vector<std::size_t> placed = session_.document().Import(std::move(imported.macros), policy);
+    if (placed.empty()) return;
+    FillEditList(static_cast<int>(placed.front()));
+    UpdateCount();
+#endif
 }
 
 void CQuilletDlg::OnInputStatus() {

@@ -63,6 +63,8 @@ public:
         IdRunList = 1001,
         IdInputStatus = 1019, // "입력상태"
         IdRunStatus = 1023,   // "실행상태"
+        IdExport = 1024, // "내보내기": a menu of "선택한 매크로 내보내기..." and "모든 매크로 내보내기..."
+        IdImport = 1025, // "가져오기..."
     };
     // Buttons whose dialogs do not exist yet: present, and disabled in both modes (none left).
     static constexpr std::array<int, 0> kPendingDialogButtons = {};
@@ -76,8 +78,8 @@ public:
     };
 
     // The editing commands: disabled in run mode, enabled in edit mode.
-    static constexpr std::array<int, 9> kEditButtonIds = {IdRecord, IdAdd, IdEdit, IdCopy,    IdDelete,
-                                                          IdOpen,   IdUp,  IdDown, IdSettings};
+    static constexpr std::array<int, 11> kEditButtonIds = {IdRecord, IdAdd,  IdEdit,     IdCopy,   IdDelete, IdOpen,
+                                                           IdUp,     IdDown, IdSettings, IdExport, IdImport};
 
     // Initialises the window completely (position, tray icon, hidden tool windows, library from macroFileName, run
     // mode restored, input monitoring, window timers) without showing it; see ShowAtStart. The session must
@@ -112,6 +114,14 @@ public:
     // 1011 and a double-click on the edit list: the macro editor on a copy of the selected macro; on OK the copy
     // replaces it. Nothing without a selection. Neither opens in run mode.
     void OnEdit();
+    // 1024: the selected macro, or every macro, as text (docs/text-format.md) into a file chosen in a save dialog.
+    // Not in run mode.
+    void OnExportSelected();
+    void OnExportAll();
+    // 1025: the macros of a text file chosen in an open dialog are added to the library; when some have the name of
+    // a macro already in it, the person chooses to replace those or to add the imported ones under new names. A
+    // text that cannot be read is reported with its line and column. Not in run mode.
+    void OnImport();
     // Closes the window as the exit button does, without the save question: unsaved library changes are not
     // written (signals, end of the desktop session).
     void CloseWithoutQuestion();
@@ -174,6 +184,7 @@ private:
     QString ToggleHintText() const;
     void ReportSaveFailure(const std::string& cp949Name, const std::string& problem);
     void RestoreWindow();
+    void ExportMacros(const std::vector<std::size_t>& which, const QString& suggestedName);
 
     // DocumentQuestions: message boxes.
     bool AskSaveChanges() override;
