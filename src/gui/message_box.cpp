@@ -39,6 +39,8 @@ std::optional<QString> RealFileDialog(const FileDialogRequest& r) {
         QFileDialog dialog(r.parent, r.caption, r.initialPath, qtFilter);
         dialog.setAcceptMode(QFileDialog::AcceptOpen);
         dialog.setFileMode(QFileDialog::AnyFile);
+        // Choosing an existing library opens it: no overwrite question (the Windows dialog would ask otherwise).
+        dialog.setOption(QFileDialog::DontConfirmOverwrite);
         if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
             path = dialog.selectedFiles().constFirst();
         break;
