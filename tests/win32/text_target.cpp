@@ -8,6 +8,8 @@
 //                                          when it appeared, 1 otherwise
 //   win32_text_target.exe --close TITLE    posts WM_CLOSE to that window, as another program ending it does;
 //                                          exit 0 when there was one
+//   win32_text_target.exe --sysclose TITLE posts WM_SYSCOMMAND SC_CLOSE to it, as a person's Alt+F4 or click on
+//                                          the title bar's close button does; exit 0 when there was one
 //
 // TITLE is UTF-8.
 #include <cstdio>
@@ -104,11 +106,15 @@ int main(int argc, char** argv) {
         }
         return 0;
     }
-    if (argc == 3 && std::string(argv[1]) == "--close") {
+    if (argc == 3 && (std::string(argv[1]) == "--close" || std::string(argv[1]) == "--sysclose")) {
         HWND window = FindWindowW(nullptr, Wide(argv[2]).c_str());
-        return window != nullptr && PostMessageW(window, WM_CLOSE, 0, 0) ? 0 : 1;
+        const bool person = std::string(argv[1]) == "--sysclose";
+        return window != nullptr && PostMessageW(window, person ? WM_SYSCOMMAND : WM_CLOSE, person ? SC_CLOSE : 0, 0)
+                   ? 0
+                   : 1;
     }
     if (argc == 2) return RunTarget(argv[1]);
-    std::fprintf(stderr, "usage: win32_text_target.exe OUT.txt | --wait TITLE SECONDS | --close TITLE\n");
+    std::fprintf(stderr,
+                 "usage: win32_text_target.exe OUT.txt | --wait TITLE SECONDS | --close TITLE | --sysclose TITLE\n");
     return 2;
 }
