@@ -95,9 +95,7 @@ protected:
     void TearDown() override {
         app.Kill();
         if (!client) return;
-        ReleaseAllKeys(client->dpy());
-        XAutoRepeatOn(client->dpy());
-        XSync(client->dpy(), False);
+        RestoreInput(client->dpy());
     }
 
     // Starts the program and waits until its main window is up and its event loop answers; then opens the client

@@ -105,9 +105,7 @@ protected:
         if (!client) return;
         for (Window w : {patch, probePatch})
             if (w != 0) XDestroyWindow(client->dpy(), w);
-        ReleaseAllKeys(client->dpy());
-        XAutoRepeatOn(client->dpy());
-        XSync(client->dpy(), False);
+        RestoreInput(client->dpy());
     }
 
     // The accessibility bus, the program on it with its main window shown there, then the plain client that takes

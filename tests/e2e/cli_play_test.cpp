@@ -52,9 +52,7 @@ protected:
     void TearDown() override {
         cli.Kill();
         if (!client) return;
-        ReleaseAllKeys(client->dpy());
-        XAutoRepeatOn(client->dpy());
-        XSync(client->dpy(), False);
+        RestoreInput(client->dpy());
     }
 
     void Play(const std::string& name) {

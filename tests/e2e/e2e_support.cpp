@@ -428,11 +428,18 @@ std::string KeysDown(Display* dpy) {
     return names.empty() ? "(none)" : names;
 }
 
-void ReleaseAllKeys(Display* dpy) {
+void RestoreInput(Display* dpy) {
     char keys[32] = {};
     XQueryKeymap(dpy, keys);
     for (unsigned kc = 8; kc < 256; ++kc)
         if ((keys[kc / 8] & (1 << (kc % 8))) != 0) XTestFakeKeyEvent(dpy, kc, False, CurrentTime);
+    Window root = 0, child = 0;
+    int rx = 0, ry = 0, wx = 0, wy = 0;
+    unsigned mask = 0;
+    XQueryPointer(dpy, DefaultRootWindow(dpy), &root, &child, &rx, &ry, &wx, &wy, &mask);
+    for (unsigned b = 1; b <= 5; ++b)
+        if ((mask & (Button1Mask << (b - 1))) != 0) XTestFakeButtonEvent(dpy, b, False, CurrentTime);
+    XAutoRepeatOn(dpy);
     XSync(dpy, False);
 }
 

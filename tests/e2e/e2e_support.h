@@ -134,8 +134,9 @@ bool WaitForFolderChange(const std::filesystem::path& folder, const std::functio
 bool NoKeyDown(Display* dpy);
 // The names of the keys down, for failure messages.
 std::string KeysDown(Display* dpy);
-// Lets every key that is down go (through XTest), so that one test's leftovers do not reach the next.
-void ReleaseAllKeys(Display* dpy);
+// Lets every key and button that is down go (through XTest) and turns keyboard auto-repeat back on, so that one
+// test's leftovers do not reach the next.
+void RestoreInput(Display* dpy);
 
 // The keys of a section of an INI file, in file order, with their raw values.
 std::vector<std::pair<std::string, std::string>> IniKeys(const std::filesystem::path& file, const std::string& section);

@@ -93,8 +93,7 @@ protected:
     void TearDown() override {
         app.Kill();
         if (!client) return;
-        ReleaseAllKeys(client->dpy());
-        XSync(client->dpy(), False);
+        RestoreInput(client->dpy());
     }
 
     // Starts the accessibility bus and the program on it, and waits until the main window is shown there too.

@@ -102,10 +102,7 @@ protected:
     void TearDown() override {
         cli.Kill();
         if (!client) return;
-        ReleaseAllKeys(client->dpy());
-        for (unsigned b = 1; b <= 5; ++b) XTestFakeButtonEvent(client->dpy(), b, False, CurrentTime);
-        XAutoRepeatOn(client->dpy());
-        XSync(client->dpy(), False);
+        RestoreInput(client->dpy());
     }
 
     void Start(const std::string& name, const std::string& guardianEnv = "QUILLET_GUARDIAN") {

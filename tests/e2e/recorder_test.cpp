@@ -108,9 +108,7 @@ protected:
         app.Kill();
         cli.Kill();
         if (!client) return;
-        ReleaseAllKeys(client->dpy());
-        XAutoRepeatOn(client->dpy());
-        XSync(client->dpy(), False);
+        RestoreInput(client->dpy());
     }
 
     // The accessibility bus, the program on it with its main window shown there, then the plain client (over the
