@@ -10,6 +10,7 @@
 
 #include "cli/cli.h"
 #include "cli/run.h"
+#include "cli_folder.h"
 #include "model/cp949.h"
 #include "model/library_file.h"
 #include "platform/fake/fake_platform.h"
@@ -18,35 +19,6 @@ namespace quillet {
 namespace {
 
 namespace fs = std::filesystem;
-
-// A fresh current directory per test: the commands read Quillet.ini there.
-class CliFolder : public ::testing::Test {
-protected:
-    void SetUp() override {
-        old_ = fs::current_path();
-        dir_ = fs::temp_directory_path() / ("quillet-cli-text-" + std::to_string(::getpid()) + "-" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-        fs::current_path(dir_);
-    }
-    void TearDown() override {
-        fs::current_path(old_);
-        fs::remove_all(dir_);
-    }
-    int Run(std::vector<std::string> args) {
-        out_.str("");
-        err_.str("");
-        return cli::Run(args, out_, err_);
-    }
-    static std::string Read(const std::string& name) {
-        std::ifstream f(name, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(f), {});
-    }
-
-    fs::path old_, dir_;
-    std::ostringstream out_, err_;
-};
 
 using CliTextTest = CliFolder;
 

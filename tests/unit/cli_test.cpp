@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "cli_folder.h"
 #include "model/cp949.h"
 #include "model/library_file.h"
 
@@ -15,33 +16,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Each test runs in a fresh temporary directory, since the commands read Quillet.ini from the current directory.
-class CliTest : public ::testing::Test {
+class CliTest : public CliFolder {
 protected:
-    void SetUp() override {
-        old_ = fs::current_path();
-        dir_ = fs::temp_directory_path() / ("quillet-cli-" + std::to_string(::getpid()) + "-" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-        fs::current_path(dir_);
-    }
-    void TearDown() override {
-        fs::current_path(old_);
-        fs::remove_all(dir_);
-    }
-    int Run(std::vector<std::string> args) {
-        out_.str("");
-        err_.str("");
-        return cli::Run(args, out_, err_);
-    }
-    static void Write(const std::string& name, const std::string& bytes) {
-        std::ofstream(name, std::ios::binary) << bytes;
-    }
-    static std::string Read(const std::string& name) {
-        std::ifstream f(name, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(f), {});
-    }
     static MacroLibrary SampleLibrary() {
         MacroLibrary lib;
         Macro a = MakeNewMacro("Greeting");
@@ -53,9 +29,6 @@ protected:
         lib.push_back(b);
         return lib;
     }
-
-    fs::path old_, dir_;
-    std::ostringstream out_, err_;
 };
 
 TEST_F(CliTest, DumpPrintsEveryMacroAsUtf8TextWithCrLf) {
