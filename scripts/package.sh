@@ -100,7 +100,7 @@ zip)
     (cd "$unpacked" && cmake -E tar xf "$zip")
     system='^(kernel32|user32|gdi32|imm32|winmm|shell32|ole32|oleaut32|advapi32|comdlg32|comctl32|ws2_32|uxtheme|dwmapi'
     system+='|version|msvcrt|shlwapi|setupapi|wtsapi32|opengl32|dwrite|d2d1|d3d9|d3d11|dxgi|netapi32|userenv|mpr|authz'
-    system+='|crypt32|bcrypt|ntdll|winspool\.drv|api-ms-win-.*)(\.dll)?$'
+    system+='|crypt32|bcrypt|ntdll|shcore|winspool\.drv|api-ms-win-.*)(\.dll)?$'
     missing=""
     while IFS= read -r -d '' binary; do
         for dll in $(x86_64-w64-mingw32-objdump -p "$binary" | sed -n 's/^\s*DLL Name: //p'); do

@@ -144,6 +144,10 @@ main() {
     if ! done_step qt "${cmake_common[@]}" "${qt_options[@]}"; then
         say "[$step/$steps] Qt $qt_version: Core, Gui, Widgets, Windows platform plugin (about 40 min on two cores)"
         fetch_source qt6-base "$qt_version" qt-src
+        # Qt 6.4's Windows plugin makes the DirectWrite font database whenever DirectWrite 3 is there, but Gui
+        # builds that class only together with Direct2D, which is left out here: the plugin then uses GDI fonts.
+        sed -i 's/^#if QT_CONFIG(directwrite3)$/#if QT_CONFIG(directwrite3) \&\& QT_CONFIG(direct2d)/' \
+            "$work/qt-src/src/plugins/platforms/windows/qwindowsintegration.cpp"
         log=$work/qt.log
         run_logged "$log" cmake -S "$work/qt-src" -B "$work/qt-build" "${cmake_common[@]}" "${qt_options[@]}"
         say "   compiling Qt (log: $log)"
