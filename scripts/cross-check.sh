@@ -26,7 +26,7 @@ while [ $# -gt 0 ]; do
     *) echo "cross-check.sh: unknown argument $1" >&2; exit 2 ;;
     esac
 done
-cross=${cross:-$linux_build/tests/win32/cross}
+cross=$(realpath -m "${cross:-$linux_build/tests/win32/cross}")
 sdk_args=()
 if [ -f "$sdk/stamp" ]; then
     sdk_args=(-DQUILLET_WINDOWS_SDK="$sdk")

@@ -118,7 +118,10 @@ fi
 # Alt+F4 or the title bar's close button: WM_SYSCOMMAND SC_CLOSE, handled before the key below, which quillet.exe
 # can then only answer when it is still running.
 check "WM_SYSCOMMAND SC_CLOSE posted to \"$title\"" "$wine" "$target" --sysclose "$title"
-xdotool key F7
+# Without a window manager the X server sends keys to the window under the pointer: the person points at the
+# other program's window first.
+point=$(sed -n 's/^ready at \([0-9]*\),\([0-9]*\).*/\1 \2/p' "$work/target.out")
+xdotool mousemove ${point:-0 0} key F7
 # Compared once more below, after quillet.exe has ended and can type nothing more.
 if wait_for '[ "$(cat "$work/typed.txt" 2>/dev/null)" = "$expected" ]' 30; then
     echo "ok   the other program received \"$expected\""

@@ -2,8 +2,9 @@
 // windows.
 //
 //   win32_text_target.exe OUT.txt          a window that takes the foreground and appends every character it
-//                                          receives (WM_CHAR) to OUT.txt as UTF-8; prints "ready" once it has the
-//                                          foreground; ends on WM_CLOSE or after two minutes
+//                                          receives (WM_CHAR) to OUT.txt as UTF-8; prints "ready at X,Y" (its
+//                                          centre on the screen) once it has the foreground; ends on WM_CLOSE or
+//                                          after two minutes
 //   win32_text_target.exe --wait TITLE S   waits up to S seconds for a top-level window with this title; exit 0
 //                                          when it appeared, 1 otherwise
 //   win32_text_target.exe --close TITLE    posts WM_CLOSE to that window, as another program ending it does;
@@ -73,7 +74,9 @@ int RunTarget(const char* path) {
     MSG msg;
     for (;;) {
         if (!announced && GetForegroundWindow() == window) {
-            std::printf("ready\n");
+            RECT r{};
+            GetWindowRect(window, &r);
+            std::printf("ready at %ld,%ld\n", (r.left + r.right) / 2, (r.top + r.bottom) / 2);
             announced = true;
         }
         const DWORD wait = MsgWaitForMultipleObjects(0, nullptr, FALSE, announced ? INFINITE : 50, QS_ALLINPUT);
