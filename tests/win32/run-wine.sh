@@ -68,6 +68,17 @@ export DISPLAY=:$(head -n1 "$work/display")
 export WINEPREFIX=$work/prefix WINEARCH=win64 WINEDEBUG=-all
 # No installers for .NET and the HTML engine; the programs here need neither.
 export WINEDLLOVERRIDES="mscoree,mshtml="
+# A cross build made with the Windows SDK links quillet-cli.exe against the SDK's OpenCV DLLs, which the zip carries
+# beside it; run from the build folder, Wine finds them (and mingw-w64's libwinpthread-1.dll) through WINEPATH.
+sdk_dir=$(sed -n 's/^QUILLET_WINDOWS_SDK:[A-Z]*=//p' "$cross/CMakeCache.txt" 2>/dev/null | head -n1)
+if [ -n "$sdk_dir" ] && [ -d "$sdk_dir/bin" ]; then
+    wine_dirs=()
+    for d in "$sdk_dir/bin" /usr/x86_64-w64-mingw32/lib; do
+        [ -d "$d" ] && wine_dirs+=("Z:$(printf '%s' "$(realpath "$d")" | tr '/' '\\')")
+    done
+    WINEPATH=$(IFS=';'; printf '%s' "${wine_dirs[*]}")
+    export WINEPATH
+fi
 # Wine turns the command line from the locale's encoding into Unicode: UTF-8, as the commands expect.
 export LC_ALL=C.UTF-8
 
