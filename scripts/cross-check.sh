@@ -77,9 +77,4 @@ if [ $app -eq 1 ]; then
         --fixture-tool "$fixture_tool"
 fi
 
-# With the SDK, quillet-cli.exe links the image condition and loads OpenCV's DLLs; Wine finds them through WINEPATH
-# (in the zip they lie beside the programs, and the --app check runs without this).
-if [ ${#sdk_args[@]} -gt 0 ]; then
-    export WINEPATH="Z:${sdk//\//\\}\\bin"
-fi
 exec "$root/tests/win32/run-wine.sh" --cross-dir "$cross" --linux-cli "$linux_cli" --fixture-tool "$fixture_tool"
