@@ -11,6 +11,7 @@
 #include "cli/cli.h"
 #include "cli/run.h"
 #include "cli_folder.h"
+#include "manual_loop.h"
 #include "model/cp949.h"
 #include "model/library_file.h"
 #include "platform/fake/fake_platform.h"
@@ -73,30 +74,6 @@ TEST_F(CliTextTest, ExportThenImportIntoANewLibraryGivesBackTheFileAndClashesNee
     EXPECT_EQ(Run({"import", "bad.json", "--replace", "--rename"}), 2);
     EXPECT_EQ(Run({"export"}), 2);
 }
-
-// Posted closures and window timers wait until the test runs them.
-class ManualLoop final : public EventLoop {
-public:
-    void Post(std::function<void()> fn) override { posted.push_back(std::move(fn)); }
-    void StartTimer(int id, uint32_t periodMs, std::function<void()> fn) override { timers[id] = {periodMs, fn}; }
-    void StopTimer(int id) override { timers.erase(id); }
-    int TimerInterval(int id) const override {
-        const auto it = timers.find(id);
-        return it == timers.end() ? -1 : static_cast<int>(it->second.first);
-    }
-    void RunPosted() {
-        while (!posted.empty()) {
-            auto fn = std::move(posted.front());
-            posted.pop_front();
-            fn();
-        }
-    }
-    void Fire(int id) {
-        if (timers.count(id) != 0) timers[id].second();
-    }
-    std::deque<std::function<void()>> posted;
-    std::map<int, std::pair<uint32_t, std::function<void()>>> timers;
-};
 
 using HeadlessRunTest = CliFolder;
 

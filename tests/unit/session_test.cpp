@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "manual_loop.h"
 #include "model/cp949.h"
 #include "model/library_file.h"
 #include "platform/fake/fake_platform.h"
@@ -25,29 +26,6 @@ using platform::FakePlatform;
 using platform::RawInputRecord;
 
 constexpr uint8_t VK_F3 = 0x72;
-
-// Posted closures wait until the test runs them; timers run when the test says so.
-class ManualLoop final : public EventLoop {
-public:
-    void Post(std::function<void()> fn) override { posted.push_back(std::move(fn)); }
-    void StartTimer(int id, uint32_t periodMs, std::function<void()> fn) override { timers[id] = {periodMs, fn}; }
-    void StopTimer(int id) override { timers.erase(id); }
-    int TimerInterval(int id) const override {
-        const auto it = timers.find(id);
-        return it == timers.end() ? -1 : static_cast<int>(it->second.first);
-    }
-    // Runs what is posted, in order, including what that posts.
-    void RunPosted() {
-        while (!posted.empty()) {
-            auto fn = std::move(posted.front());
-            posted.pop_front();
-            fn();
-        }
-    }
-
-    std::deque<std::function<void()>> posted;
-    std::map<int, std::pair<uint32_t, std::function<void()>>> timers;
-};
 
 // Answers the document's questions from a script and keeps what was asked.
 class ScriptedQuestions final : public DocumentQuestions {
