@@ -177,6 +177,7 @@ ConditionDialogModel::ConditionDialogModel(Macro& macro, CAppIni& settings) : ma
     images.on = (f & FlagStartImage) != 0;
     images.onChange = (f & FlagImageOnChange) != 0;
     images.path = macro_.imagePath;
+    images.storedPath = macro_.imagePath;
     images.startX = std::to_string(PointX(macro_.imageRectStart));
     images.startY = std::to_string(PointY(macro_.imageRectStart));
     images.endX = std::to_string(PointX(macro_.imageRectEnd));

@@ -66,6 +66,10 @@ struct ImagePageModel {
     std::string startX, startY, endX, endY;
     std::string threshold;  // 1007, 1..100
     bool moveMouse = false; // 1108, always enabled
+    std::string storedPath; // the macro's imagePath when the page opened
+
+    // The file the chooser starts from: the stored imagePath, not the field's text, which may be half typed.
+    const std::string& ChooserStartPath() const { return storedPath; }
 
     // The name to keep for a path chosen in the file chooser: relative to currentDir when it lies inside it (letter
     // case ignored where the file system ignores it), ".bmp" appended when the file name has no extension.

@@ -1,12 +1,11 @@
 #include "editing/item_dialogs.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <limits>
 
 #include "model/cp949.h"
+#include "model/decimal.h"
 #include "model/item_text.h"
 #include "model/key_table.h"
 
@@ -72,6 +71,21 @@ std::string CrLf(std::string_view text) {
 
 } // namespace
 
+namespace {
+
+// The digits of a field after its optional sign; nullopt when anything else is there. Saturates at 2^40.
+std::optional<int64_t> FieldDigits(std::string_view text) {
+    if (text.empty()) return std::nullopt;
+    int64_t v = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        v = std::min<int64_t>(v * 10 + (c - '0'), int64_t{1} << 40);
+    }
+    return v;
+}
+
+} // namespace
+
 int32_t ReadSignedField(std::string_view text) {
     text = Trim(text);
     bool negative = false;
@@ -79,12 +93,7 @@ int32_t ReadSignedField(std::string_view text) {
         negative = text.front() == '-';
         text.remove_prefix(1);
     }
-    if (text.empty()) return 0;
-    int64_t v = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return 0;
-        v = std::min<int64_t>(v * 10 + (c - '0'), int64_t{1} << 40);
-    }
+    int64_t v = FieldDigits(text).value_or(0);
     if (negative) v = -v;
     return static_cast<int32_t>(
         std::clamp<int64_t>(v, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()));
@@ -94,6 +103,13 @@ int32_t ReadUnsignedField(std::string_view text, int32_t limit) {
     const std::string_view t = Trim(text);
     if (!t.empty() && t.front() == '-') return 0;
     return std::clamp(ReadSignedField(t), 0, limit);
+}
+
+uint32_t ReadUnsigned32Field(std::string_view text) {
+    std::string_view t = Trim(text);
+    if (!t.empty() && t.front() == '-') return 0;
+    if (!t.empty() && t.front() == '+') t.remove_prefix(1);
+    return static_cast<uint32_t>(std::min<int64_t>(FieldDigits(t).value_or(0), std::numeric_limits<uint32_t>::max()));
 }
 
 // --- Keyboard ----------------------------------------------------------------------------------------------------
@@ -118,8 +134,9 @@ std::string KeyboardItemModel::Caption() const {
 }
 
 void KeyboardItemModel::CaptureKey(int code) {
-    const int index = KeyIndexOf(code);
-    if (code != 0 && index >= 0) keyIndex = index;
+    // A key the table lacks (the ISO "<>" key, F13) leaves no row selected, so that OK keeps the stored key
+    // rather than one the person did not press.
+    if (code != 0) keyIndex = KeyIndexOf(code);
 }
 
 void KeyboardItemModel::Accept() {
@@ -258,9 +275,7 @@ DelayItemModel::DelayItemModel(MacroItem& item, ItemDialogMemory& memory, const 
         break;
     }
 
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%0.3f", kind == Time ? v / 1000.0 : 1.0);
-    seconds = buf;
+    seconds = FormatFixed(kind == Time ? v / 1000.0 : 1.0, 3);
     randomLevel = kind == Time ? std::clamp(extra, 0, 10) : 0;
 
     hour = minute = second = 0;
@@ -328,6 +343,10 @@ void DelayItemModel::SetColor(uint32_t bgr) {
     blue = std::to_string((bgr >> 16) & 0xFF);
 }
 
+void DelayItemModel::CaptureKey(int code) {
+    if (code != 0) keyIndex = KeyIndexOf(code);
+}
+
 bool DelayItemModel::Capture(int code, bool isPress, platform::InputOutput& io, platform::Screen& screen) {
     if (kind != Color || !isPress || code != settings_.keyMacroColorStart) return false;
     platform::ScreenPoint cursor;
@@ -347,12 +366,9 @@ std::optional<std::string> DelayItemModel::Accept() {
     switch (kind) {
     case Time: {
         // At most the field's first 254 bytes, read as a decimal number (a leading number is taken; none is 0).
-        std::string_view t = Trim(std::string_view(seconds).substr(0, 254));
-        double s = 0.0;
-        if (!t.empty() && t.front() == '+') t.remove_prefix(1);
-        const auto r = std::from_chars(t.data(), t.data() + t.size(), s);
-        if (r.ec != std::errc() || !std::isfinite(s)) s = r.ec == std::errc::result_out_of_range ? 1e300 : 0.0;
-        const double ms = std::trunc(s * 1000.0);
+        // Too small a number is 0 ms, a negative one too, an infinite one the longest delay.
+        const double s = ParseDecimal(std::string_view(seconds).substr(0, 254));
+        const double ms = std::isnan(s) ? 0.0 : std::trunc(s * 1000.0);
         value = static_cast<int32_t>(std::clamp(ms, 0.0, 86400000.0));
         kindBits = DelayTime;
         extra = randomLevel;

@@ -45,6 +45,8 @@ struct ItemDialogMemory {
 int32_t ReadSignedField(std::string_view text);
 // The same for fields that take no sign ("-5" is 0), limited to at most limit.
 int32_t ReadUnsignedField(std::string_view text, int32_t limit);
+// An unsigned 32-bit field: 0..4294967295, larger numbers saturate there ("-5" and what is not a number are 0).
+uint32_t ReadUnsigned32Field(std::string_view text);
 
 // The three actions of the radio buttons "press and release", "press", "release"; 0 when none is checked.
 inline constexpr int kActionClick = 3;
@@ -141,6 +143,8 @@ public:
     uint32_t SwatchColor() const;
     void SetColor(uint32_t bgr); // from the colour chooser
 
+    // A key a person pressed while choosing in the key list (1110): its row, none for a key the table lacks.
+    void CaptureKey(int code);
     // The colour capture key (keyMacroColorStart, a key, button or wheel code; presses only) while the colour radio
     // is checked: the pixel under the cursor and its position. True when something was written.
     bool Capture(int code, bool isPress, platform::InputOutput& io, platform::Screen& screen);

@@ -1,12 +1,11 @@
 #include "editing/macro_editor.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <limits>
 
 #include "model/cp949.h"
+#include "model/decimal.h"
 #include "model/item_text.h"
 #include "model/key_table.h"
 #include "triggers/input_decoder.h"
@@ -82,7 +81,7 @@ void MacroEditor::Notify(uint32_t changes) {
 
 std::string MacroEditor::RowText(int row) const {
     if (row < 0 || row >= rowCount()) return {};
-    return ItemText(working_.items[static_cast<std::size_t>(row)], s_.settings.macroOptions);
+    return ItemRowText(working_.items[static_cast<std::size_t>(row)], s_.settings.macroOptions);
 }
 
 bool MacroEditor::IsSelected(int row) const {
@@ -279,7 +278,13 @@ void MacroEditor::Cut() {
 
 void MacroEditor::Paste() {
     const int a = HighestSelected();
-    if (a < 0 || s_.clipboard.items.empty()) return;
+    if (a < 0) return;
+    // The selection is cleared also when there is nothing to paste, so that the next add goes to the end.
+    if (s_.clipboard.items.empty()) {
+        selection_.assign(working_.items.size(), false);
+        Notify(ChangedSelection);
+        return;
+    }
     Remember();
     selection_.assign(working_.items.size(), false);
     // Copies of the clipboard's items: the same items can be pasted again, each time with buffers of their own.
@@ -300,9 +305,7 @@ void MacroEditor::RefreshSummary() {
     const int n = rowCount() - 1;
     std::string text;
     if (t < kEstimateCycle) {
-        char seconds[32];
-        std::snprintf(seconds, sizeof seconds, "%g", t / 1000.0);
-        text = std::to_string(n) + Utf8ToCp949("개 항목이 기록됨 (") + seconds + Utf8ToCp949(" 초)");
+        text = std::to_string(n) + Utf8ToCp949("개 항목이 기록됨 (") + FormatGeneral(t / 1000.0) + Utf8ToCp949(" 초)");
     } else {
         text = std::to_string(n) + Utf8ToCp949("개 항목이 기록됨 (순환호출!)");
     }
@@ -320,12 +323,14 @@ void MacroEditor::WriteEditOptions() {
 MacroEditor::Verdict MacroEditor::Accept() {
     WriteEditOptions();
     working_.name = name_;
+    // The clamped count is stored at once; the field keeps what the person typed until the dialog closes, so that a
+    // refused OK does not change it behind the message.
     working_.setRepeatCount(RepeatCountFromText(repeat_));
-    repeat_ = std::to_string(working_.repeatCount());
-    Notify(ChangedFields);
     if (working_.name.empty()) return Verdict::NoName;
     if (FindMacroByName(s_.library, working_.name, ownIndex_) >= 0) return Verdict::NameTaken;
     if (!IsWellFormed(working_.items)) return Verdict::Unbalanced;
+    repeat_ = std::to_string(working_.repeatCount());
+    Notify(ChangedFields);
     // The dialog closes: a test run still going ends with it.
     if (testing_) StopTest(HeldInput::Release);
     return Verdict::Ok;
@@ -447,10 +452,18 @@ MouseTrail MacroEditor::Trail(platform::ScreenSize screen) const {
             y = static_cast<int32_t>(std::trunc(py / 65536.0));
         }
         trail.line.push_back({x, y});
-        if ((item.mouseFlags() & kButtonPressBits) != 0) trail.pressBoxes.push_back({x - 4, y - 4, 8, 8});
+        // A position read from a file can be anything in 32 bits: the boxes' corners stop at the lowest value
+        // instead of overflowing.
+        const auto box = [x, y](int32_t half) {
+            const auto corner = [half](int32_t v) {
+                return static_cast<int32_t>(std::max<int64_t>(int64_t{v} - half, std::numeric_limits<int32_t>::min()));
+            };
+            return platform::ScreenRect{corner(x), corner(y), 2 * half, 2 * half};
+        };
+        if ((item.mouseFlags() & kButtonPressBits) != 0) trail.pressBoxes.push_back(box(4));
         if (blueBoxes_ && selection_[static_cast<std::size_t>(i)]) {
-            trail.selectedBoxes.push_back({x - 8, y - 8, 16, 16});
-            trail.selectedBoxes.push_back({x - 12, y - 12, 24, 24});
+            trail.selectedBoxes.push_back(box(8));
+            trail.selectedBoxes.push_back(box(12));
         }
     }
     return trail;

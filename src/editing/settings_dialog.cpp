@@ -61,7 +61,8 @@ void SettingsDialogModel::Accept() {
     if (imageResult) o |= 0x1000;
     settings_.macroOptions = o;
     const int32_t most = std::numeric_limits<int32_t>::max();
-    settings_.sequenceStart = ReadUnsignedField(sequenceStart, most);
+    // Kept as the 32-bit pattern of the unsigned number: 3000000000 and a stored -1 (4294967295) come back as shown.
+    settings_.sequenceStart = static_cast<int32_t>(ReadUnsigned32Field(sequenceStart));
     settings_.eventDelay = std::max(ReadUnsignedField(eventDelay, most), 1);
     const int32_t color = ReadUnsignedField(colorDelay, most);
     settings_.colorDelay = color <= 32 ? 33 : color;

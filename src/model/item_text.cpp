@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "model/cp949.h"
+#include "model/decimal.h"
 #include "model/key_table.h"
 
 namespace quillet {
@@ -303,9 +304,7 @@ void BoundedLine::AppendInt(long long value) {
 }
 
 void BoundedLine::AppendFixed3(double value) {
-    char digits[400]; // enough for any double in fixed notation
-    const auto r = std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed, 3);
-    if (r.ec == std::errc()) Append(std::string_view(digits, static_cast<std::size_t>(r.ptr - digits)));
+    Append(FormatFixed(value, 3));
 }
 
 std::string ItemText(const MacroItem& item, int32_t macroOptions) {
@@ -374,6 +373,29 @@ std::string RunListText(const Macro& macro) {
         text += summary;
     }
     return text;
+}
+
+std::string ItemRowText(const MacroItem& item, int32_t macroOptions) {
+    std::string text = ItemText(item, macroOptions);
+    if (text.find_first_of("\r\n\t") == std::string::npos) return text;
+    static const std::string lineBreak = Utf8ToCp949("¶");
+    static const std::string tab = Utf8ToCp949("→");
+    std::string row;
+    row.reserve(text.size() + 16);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        // CP949 trail bytes are 0x41 and up, so a control byte is always a character of its own.
+        if (c == '\r' || c == '\n') {
+            row += lineBreak;
+            if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        } else if (c == '\t') {
+            row += tab;
+        } else {
+            row += c;
+        }
+    }
+    row.resize(Cp949HeadLength(row, BoundedLine::kMaxBytes));
+    return row;
 }
 
 std::string MacroText(const Macro& macro, int32_t macroOptions) {

@@ -22,7 +22,7 @@ public:
 
     void Append(std::string_view piece);
     void AppendInt(long long value); // printf "%d"
-    void AppendFixed3(double value); // printf "%0.3f", independent of the C locale
+    void AppendFixed3(double value); // FormatFixed(value, 3): "1.500" under every locale
     std::string_view view() const { return {buf_, len_}; }
     std::string str() const { return std::string(buf_, len_); }
 
@@ -34,6 +34,10 @@ private:
 
 // macroOptions bit 0 adds the Hangul/English word to key items.
 std::string ItemText(const MacroItem& item, int32_t macroOptions);
+// ItemText as a row of an item list shows it: one line whatever the item holds. A line break (CR LF, CR or LF) shows
+// as "¶" and a tab as "→", so that a string with line breaks is one row high like every other; at most 255 bytes.
+// The stored text, the event log and the clipboard export keep the breaks.
+std::string ItemRowText(const MacroItem& item, int32_t macroOptions);
 std::string ConditionSummary(int32_t flags, int32_t startKey, int32_t stopKey);
 // "name - summary", or the name alone when the summary is empty (the run-mode list line).
 std::string RunListText(const Macro& macro);

@@ -1,13 +1,13 @@
 #include "recorder/recorder.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <limits>
 
 #include "engine/engine.h"
 #include "engine/input_synth.h"
 #include "model/cp949.h"
+#include "model/decimal.h"
 #include "model/item_text.h"
 #include "model/key_table.h"
 
@@ -236,10 +236,7 @@ std::string MacroRecorder::SummaryText() const {
     const int32_t t = EstimateRunTime(library_, macro_, settings_.eventDelay, counter);
     std::string s = std::to_string(macro_.itemCount() - 1) + recorded;
     if (t < kEstimateCycle) {
-        // printf "%g", independent of the C locale.
-        char buf[32];
-        const auto r = std::to_chars(buf, buf + sizeof buf, t / 1000.0, std::chars_format::general, 6);
-        s.append(buf, r.ptr);
+        s += FormatGeneral(t / 1000.0);
         s += seconds;
     } else {
         s += cycle;

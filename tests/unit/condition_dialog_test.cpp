@@ -130,6 +130,12 @@ TEST_F(ConditionDialogTest, PagesThresholdsPathsAndPreview) {
         EXPECT_EQ(macro.imageOptions, stored | ImageMoveMouse) << typed;
     }
 
+    // The chooser starts from the stored path, whatever the field holds by now.
+    macro.imagePath = "img/stored.png";
+    ConditionDialogModel reopened(macro, settings);
+    reopened.images.path = "typed/elsewhere.png";
+    EXPECT_EQ(reopened.images.ChooserStartPath(), "img/stored.png");
+
 #ifndef _WIN32
     EXPECT_EQ(ImagePageModel::PathForChosen("/work/img/a.png", "/work"), "img/a.png");
     EXPECT_EQ(ImagePageModel::PathForChosen("/workshop/a.png", "/work"), "/workshop/a.png");

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "../common/comma_locale.h"
 #include "editing/item_dialogs.h"
 #include "model/cp949.h"
 #include "model/key_table.h"
@@ -39,6 +40,17 @@ TEST_F(ItemDialogsTest, KeyboardRemembersItsLastOkAndDropsRecordedScanCodes) {
     KeyboardItemModel again(second, memory, settings);
     EXPECT_EQ(KeyCodeAt(again.keyIndex), 0x41) << "the second add opens with the first one's key and action";
     EXPECT_EQ(again.action, kActionPress);
+    // A pressed key the table lacks selects no row; OK then keeps the remembered key.
+    for (int missing : {0xE2, 0x7C}) {
+        ASSERT_LT(KeyIndexOf(missing), 0) << missing;
+        again.CaptureKey(0x42);
+        again.CaptureKey(missing);
+        EXPECT_EQ(again.keyIndex, -1) << missing;
+    }
+    again.CaptureKey(0);
+    EXPECT_EQ(again.keyIndex, -1) << "code 0 is no key";
+    again.Accept();
+    EXPECT_EQ(second.keyCode(), 0x41);
 
     // A recorded key with its scan code and the Hangul bit, the Hangul box disabled: OK keeps both, drops the scan.
     MacroItem recorded = MakeKeyItem(0x41, ActionPress | ActionRelease | ActionHangul, 0x1E);
@@ -107,12 +119,25 @@ TEST_F(ItemDialogsTest, DelayKindsRoundTripThroughOpenAndOk) {
         {MakeDelayItem(0x41 | KeyRelease | KeyCtrl | KeyExactModifiers, DelayKey), DelayItemModel::Key},
         {MakeDelayItem(MakeColor(1, 2, 3) | (100 << 24), DelayColor, PackPoint(-7, 300)), DelayItemModel::Color},
     };
-    for (const Case& c : cases) {
-        MacroItem item = c.item;
-        DelayItemModel d(item, memory, settings);
-        EXPECT_EQ(d.kind, c.kind);
-        EXPECT_EQ(d.Accept(), std::nullopt);
-        EXPECT_EQ(item, c.item) << "kind " << c.kind;
+    // Opened and closed with OK, every item stays byte for byte as it was, under a comma locale too (where printf
+    // would show 1.5 s as "1,500" and the field would read back as 1 s).
+    const auto roundTrip = [&](const char* locale) {
+        for (const Case& c : cases) {
+            MacroItem item = c.item;
+            DelayItemModel d(item, memory, settings);
+            EXPECT_EQ(d.kind, c.kind);
+            if (c.kind == DelayItemModel::Time) {
+                EXPECT_EQ(d.seconds, "1.500") << locale;
+            }
+            EXPECT_EQ(d.Accept(), std::nullopt);
+            EXPECT_EQ(item, c.item) << "kind " << c.kind << " under " << locale;
+        }
+    };
+    roundTrip("C");
+    {
+        testing::CommaLocale comma;
+        ASSERT_TRUE(comma.ok()) << "no " << testing::kCommaLocale << " locale: the round trip under it is unchecked";
+        roundTrip(testing::kCommaLocale);
     }
     // A new item opens on what the last OK stored (the colour wait).
     MacroItem fresh;
@@ -130,7 +155,8 @@ TEST_F(ItemDialogsTest, DelayFieldsAreReadWithTheirLimits) {
     EXPECT_EQ(d.red, "255");
     EXPECT_EQ(d.tolerance, "10");
     for (const auto& [text, ms] : std::vector<std::pair<std::string, int32_t>>{
-             {"1.5", 1500}, {"0.0005", 0}, {"86401", 86400000}, {"abc", 0}, {"-3", 0}, {"1e400", 86400000}}) {
+             {"1.5", 1500}, {"0.0005", 0}, {"86401", 86400000}, {"abc", 0}, {"-3", 0}, {"1e400", 86400000},
+             {"1e-400", 0}, {"-1e400", 0}, {"inf", 86400000}, {"-inf", 0}, {"nan", 0}, {"1,25", 1250}}) {
         d.seconds = text;
         d.Accept();
         EXPECT_EQ(item.delayValue(), ms) << text;

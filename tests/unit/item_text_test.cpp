@@ -109,6 +109,12 @@ TEST(ItemText, StringItems) {
     EXPECT_EQ(Text(MakeStringItem(hundred, TextComment)), K("    # ") + std::string(64, 'x'));
     EXPECT_EQ(Text(MakeStringItem(std::string("ab\0cd", 5))), K("    문자열 'ab'")) << "stops at an embedded NUL";
     EXPECT_EQ(Text(MakeStringItem("")), K("    문자열 ''"));
+
+    // A list row is one line: breaks and tabs show as marks there; the item text itself keeps them.
+    EXPECT_EQ(ItemRowText(MakeStringItem("a\r\nb\rc\nd\te"), 0), K("    문자열 'a¶b¶c¶d→e'"));
+    EXPECT_EQ(ItemRowText(MakeStringItem(K("안녕\r\n\r\n"), TextComment), 0), K("    # 안녕¶¶"));
+    EXPECT_EQ(ItemRowText(MakeStringItem("plain"), 0), Text(MakeStringItem("plain")));
+    EXPECT_EQ(ItemRowText(MakeKeyItem(0x41, 3), 0), Text(MakeKeyItem(0x41, 3)));
 }
 
 TEST(ItemText, ShownTextNeverEndsInHalfACharacter) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "../common/comma_locale.h"
 #include "editing/macro_editor.h"
 #include "model/cp949.h"
 #include "model/item_text.h"
@@ -190,6 +191,17 @@ TEST_F(MacroEditorTest, TheItemClipboardCopiesCutsAndPastesDeepCopiesAcrossEdito
     e.Paste();
     EXPECT_EQ(working.items.size(), 6u) << "nothing selected: nothing pasted";
 
+    // An empty clipboard pastes nothing but still clears the selection, so that the next add goes to the end.
+    const std::vector<MacroItem> kept = clipboard.items;
+    clipboard.items.clear();
+    e.SetSelection({1, 2});
+    e.Paste();
+    EXPECT_EQ(working.items.size(), 6u);
+    EXPECT_TRUE(e.SelectedRows().empty());
+    e.AddItem(Key('Z'));
+    EXPECT_EQ(KeysOf(working).back(), 'Z');
+    clipboard.items = kept;
+
     // Another editor later in the same run pastes a string item twice: two items, each with its own text.
     Macro other = MakeNewMacro("other");
     other.items.push_back(MakeStringItem("hello"));
@@ -211,6 +223,15 @@ TEST_F(MacroEditorTest, TheItemClipboardCopiesCutsAndPastesDeepCopiesAcrossEdito
 TEST_F(MacroEditorTest, TheSummaryEstimatesTheRunTimeAndNamesCallCycles) {
     MacroEditor& e = Open({MakeDelayItem(1000, DelayTime), Key('A')});
     EXPECT_EQ(Cp949ToUtf8(e.summary()), "2개 항목이 기록됨 (1.066 초)");
+    {
+        // The same under a locale that writes decimal commas: the item rows say "1.000 초" there too.
+        testing::CommaLocale comma;
+        ASSERT_TRUE(comma.ok()) << "no " << testing::kCommaLocale << " locale";
+        e.SetSelection({});
+        e.AddItem(MakeDelayItem(1500, DelayTime));
+        EXPECT_EQ(Cp949ToUtf8(e.summary()), "3개 항목이 기록됨 (2.599 초)");
+        EXPECT_THAT(Cp949ToUtf8(e.RowText(e.rowCount() - 1)), ::testing::HasSubstr("1.500"));
+    }
 
     // Nine sequential calls of a macro that calls nothing give a time; ten count as a cycle.
     library = {MakeNewMacro("leaf")};
@@ -238,8 +259,11 @@ TEST_F(MacroEditorTest, OkStoresTheFieldsThenChecksNameAndBalance) {
     EXPECT_EQ(settings.editOptions, 0x4 | EditTestHotkeys);
 
     e.SetNameText("theirs");
+    e.SetRepeatText("-5");
     EXPECT_EQ(e.Accept(), MacroEditor::Verdict::NameTaken);
     EXPECT_EQ(working.name, "theirs") << "stored even when a check fails";
+    EXPECT_EQ(working.repeatCount(), 0) << "the clamped count is stored too";
+    EXPECT_EQ(e.repeatText(), "-5") << "the field keeps what was typed behind the message";
     e.SetNameText("");
     EXPECT_EQ(e.Accept(), MacroEditor::Verdict::NoName);
     e.SetNameText("mine");

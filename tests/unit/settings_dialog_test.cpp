@@ -1,6 +1,10 @@
 // The settings dialog's rules: the corrections stored at opening, the bits and fields OK writes, the rest kept.
 #include <gtest/gtest.h>
 
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "editing/settings_dialog.h"
 #include "model/key_table.h"
 
@@ -43,6 +47,24 @@ TEST(SettingsDialogTest, OpeningCorrectsThePeriodsAtOnceAndOkWritesOnlyWhatItSho
     EXPECT_EQ(settings.keyMacroRecord, 0x7A);
     EXPECT_EQ(settings.keyMousePosCapture, capture);
     EXPECT_EQ(settings.title.size(), 259u);
+}
+
+TEST(SettingsDialogTest, TheSequenceStartIsAnUnsigned32BitNumber) {
+    CAppIni settings{"/nonexistent-quillet-dir/Quillet.ini", false};
+    settings.sequenceStart = -1;
+    SettingsDialogModel shown(settings);
+    EXPECT_EQ(shown.sequenceStart, "4294967295");
+    shown.Accept();
+    EXPECT_EQ(settings.sequenceStart, -1) << "a stored -1 comes back as it was";
+    for (const auto& [text, stored] : std::vector<std::pair<std::string, uint32_t>>{
+             {"3000000000", 3000000000u}, {"4294967295", 4294967295u}, {"99999999999", 4294967295u}, {"7", 7u},
+             {"", 0u}, {"-5", 0u}}) {
+        SettingsDialogModel d(settings);
+        d.sequenceStart = text;
+        d.Accept();
+        EXPECT_EQ(static_cast<uint32_t>(settings.sequenceStart), stored) << text;
+        EXPECT_EQ(SettingsDialogModel(settings).sequenceStart, std::to_string(stored)) << "shown again as " << text;
+    }
 }
 
 } // namespace
