@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstdio>
 #include <ctime>
+#include <functional>
 #include <ostream>
 
 #include "engine/mm_timer.h"
@@ -73,6 +74,11 @@ HeadlessRun::HeadlessRun(Session& session, std::ostream& out, std::function<std:
 
 HeadlessRun::~HeadlessRun() {
     End();
+    // The session may outlive this object; its engine must not call into it afterwards.
+    if (begun_) {
+        session_.engine().SetLogSink({});
+        session_.engine().SetRunSink({});
+    }
 }
 
 void HeadlessRun::Line(const std::string& utf8) {
@@ -100,6 +106,9 @@ bool HeadlessRun::Begin(const std::string& cp949Library, std::ostream& err) {
 
     session_.SetView(this);
     session_.engine().SetLogSink([this](const std::string& line) { Line(WithoutLineEnd(Cp949ToUtf8(line))); });
+    // Told by the engine, not read from the 33 ms display poll, so that a run that starts and ends between two polls
+    // is printed too, and in its place among the item lines.
+    session_.engine().SetRunSink([this](const Macro& m, Engine::RunEvent event) { OnRunEvent(m, event); });
     // As the program at a start after it ended in run mode.
     session_.settings().macroOptions |= OptionRunModeOn;
     session_.BeginRunMode();
@@ -132,14 +141,12 @@ void HeadlessRun::SetRunListLines(const std::vector<std::string>& lines) {
     for (const std::string& line : lines) Line("  " + Cp949ToUtf8(line));
 }
 
-void HeadlessRun::SetRunningLines(const std::vector<bool>& running) {
+void HeadlessRun::OnRunEvent(const Macro& m, Engine::RunEvent event) {
+    // The editor's test-run copy goes through the same engine; only the library's macros are printed.
     const MacroLibrary& library = session_.library();
-    for (std::size_t i = 0; i < running.size() && i < library.size(); ++i) {
-        const bool was = i < running_.size() && running_[i];
-        if (running[i] == was) continue;
-        Line((running[i] ? "started '" : "ended '") + Cp949ToUtf8(library[i].name) + "'");
-    }
-    running_ = running;
+    std::less<const Macro*> before;
+    if (before(&m, library.data()) || !before(&m, library.data() + library.size())) return;
+    Line((event == Engine::RunEvent::Started ? "started '" : "ended '") + Cp949ToUtf8(m.name) + "'");
 }
 
 int HeadlessRun::SelectedEditIndex() const {

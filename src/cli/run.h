@@ -36,17 +36,17 @@ public:
     // RunView: what the main window would show, as lines.
     void SetModeRadios(bool runChecked) override;
     void SetRunListLines(const std::vector<std::string>& lines) override;
-    void SetRunningLines(const std::vector<bool>& running) override;
     int SelectedEditIndex() const override;
 
 private:
     void Line(const std::string& utf8);
+    // "started 'NAME'" or "ended 'NAME'" for a macro of the library.
+    void OnRunEvent(const Macro& m, Engine::RunEvent event);
 
     Session& session_;
     std::ostream& out_;
     std::function<std::string()> now_;
     int mode_ = -1; // -1 unknown, 0 edit, 1 run
-    std::vector<bool> running_;
     bool begun_ = false;
     bool ended_ = false;
 };

@@ -162,6 +162,7 @@ void Engine::StartMacro(Macro& m, int32_t pos) {
 }
 
 void Engine::StartMacroWithOrigin(Macro& m, int32_t pos, std::optional<Point> origin, bool moveMouse) {
+    const bool restart = IsRunning(m);
     // A restart of a macro that holds the exclusive section gives the section up; otherwise the reset below would
     // forget the holder and leave every other macro frozen.
     ReleaseExclusive(m);
@@ -177,6 +178,15 @@ void Engine::StartMacroWithOrigin(Macro& m, int32_t pos, std::optional<Point> or
     } else {
         m.originPos = m.startPos;
     }
+    // A restart ends the old run first, so a watcher never sees two starts without an end between them.
+    if (restart) Announce(m, RunEvent::Stopped);
+    Announce(m, RunEvent::Started);
+    // Nothing to run from pos (a macro of only its start item): no step will end it, so it ends here.
+    if (!IsRunning(m)) Announce(m, RunEvent::Finished);
+}
+
+void Engine::Announce(const Macro& m, RunEvent event) {
+    if (runSink_) runSink_(m, event);
 }
 
 bool Engine::Releases(HeldInput held) const {
@@ -184,6 +194,12 @@ bool Engine::Releases(HeldInput held) const {
 }
 
 void Engine::StopMacro(Macro& m, HeldInput held) {
+    const bool wasRunning = IsRunning(m);
+    EndRun(m, held);
+    if (wasRunning) Announce(m, RunEvent::Stopped);
+}
+
+void Engine::EndRun(Macro& m, HeldInput held) {
     m.passCount = m.repeatCount();
     m.runPos = m.itemCount();
     if (Releases(held)) {
@@ -243,7 +259,9 @@ void Engine::OnMacroTimer() {
             // End of a pass.
             if (after.passCount < std::numeric_limits<int32_t>::max()) ++after.passCount;
             if (after.repeatCount() != 0 && after.passCount >= after.repeatCount()) {
-                StopMacro(after, HeldInput::AsSettingSays);
+                // Its run position is already past the end, so StopMacro would not tell of the end.
+                EndRun(after, HeldInput::AsSettingSays);
+                Announce(after, RunEvent::Finished);
             } else {
                 after.runPos = 1;
                 // Counters left by loops that were never closed would pile up pass after pass.
@@ -261,7 +279,10 @@ void Engine::OnEditorTimer(Macro& copy, uint32_t& editorLastTick) {
     editorLastTick = now;
     // A test run that ends by itself inside an exclusive section gives it up; otherwise every macro and the next
     // test run would stay frozen.
-    if (!IsRunning(copy)) ReleaseExclusive(copy);
+    if (!IsRunning(copy)) {
+        ReleaseExclusive(copy);
+        Announce(copy, RunEvent::Finished);
+    }
 }
 
 void Engine::StepMacro(Macro& m, int32_t elapsedMs) {

@@ -62,6 +62,18 @@ public:
     // Receives one CP949 line "<name>: <item text>\r\n" per finished item.
     using LogSink = std::function<void(const std::string& line)>;
 
+    // How a macro's run changed.
+    enum class RunEvent {
+        Started,  // StartMacro or StartMacroWithOrigin
+        Stopped,  // ended from outside its passes: StopMacro of a running macro (stop key, stop colour, clock window,
+                  // a call with the stop mode, also its own), StopAllMacros, StopEverything, or a restart
+        Finished, // ended by itself: the end of its last pass, a start at or past its last item, or the end of the
+                  // editor's test run (OnEditorTimer)
+    };
+    // Receives every start and end of a run, of library macros and of the editor's working copy alike (compare the
+    // address with the library to tell them apart). m is the macro as it is after the change.
+    using RunSink = std::function<void(const Macro& m, RunEvent event)>;
+
     // seed: the random generator's seed; by default the current time.
     Engine(MacroLibrary& library, const CAppIni& settings, platform::InputOutput& io, platform::InputMethod& ime,
            platform::Clock& clock, std::optional<uint32_t> seed = std::nullopt);
@@ -83,6 +95,14 @@ public:
     // Called for every finished item, and once for a notice (an input method that cannot be found); empty = no
     // log. The line is built only when a sink is set.
     void SetLogSink(LogSink sink) { logSink_ = std::move(sink); }
+    // Told of every start and end, in the order they happen among the log lines: a start before the macro's first
+    // item line, an end after its last. Each Started is followed by exactly one Stopped or Finished before the macro
+    // starts again: a restart of a running macro is a Stopped and then a Started; a macro that has nothing to run
+    // from its start position (only the start item) is Started and at once Finished. Stopping a macro that does
+    // not run tells nothing (StopEverything releasing what an idle macro still holds). Raised last in each
+    // operation; the sink may start and stop macros (the events nest), but must not add or remove library macros.
+    // Empty = not told.
+    void SetRunSink(RunSink sink) { runSink_ = std::move(sink); }
 
     // --- Start and stop ---
     // Fresh run state, run position pos, start and origin position = the cursor.
@@ -90,7 +110,7 @@ public:
     // As StartMacro; with an origin the origin position is that point, and moveMouse moves the cursor there now.
     void StartMacroWithOrigin(Macro& m, int32_t pos, std::optional<Point> origin, bool moveMouse);
     // Ends the macro (run position = item count, pass count = repeat count), releases what it holds as held says
-    // (what is released is forgotten), and frees the exclusive section if it holds it.
+    // (what is released is forgotten), and frees the exclusive section if it holds it. Stopped when it was running.
     void StopMacro(Macro& m, HeldInput held);
     // Leaves run mode: sequence number reset, flag cleared, exclusive section freed, every running library macro
     // stopped, and (when releasing) a key-up for every key the keyboard state reports as toggled.
@@ -106,10 +126,11 @@ public:
     // macro or the editor's working copy.
     void StepMacro(Macro& m, int32_t elapsedMs);
     // One scheduler tick: in run mode every running library macro, in library order, executes one item; ends of
-    // passes are counted. lastTickTime is updated in every mode.
+    // passes are counted, and the last one ends the macro (Finished). lastTickTime is updated in every mode.
     void OnMacroTimer();
     // The editor's tick for its working copy: one step when it runs, timed against the editor's own last tick.
-    // A run that ends by itself inside an exclusive section gives the section up (held keys stay as they are).
+    // A run that ends by itself inside an exclusive section gives the section up (held keys stay as they are); its
+    // end is Finished.
     void OnEditorTimer(Macro& copy, uint32_t& editorLastTick);
 
     // --- Waits served from outside ---
@@ -147,6 +168,8 @@ private:
     Outcome StepExclusive(Macro& m, const MacroItem& item);
     Outcome StepLoop(Macro& m, const MacroItem& item, int32_t pos);
     void ReleaseExclusive(Macro& m);
+    void EndRun(Macro& m, HeldInput held);
+    void Announce(const Macro& m, RunEvent event);
     void Log(const Macro& m, const MacroItem& item);
     platform::ScreenPoint Cursor();
 
@@ -158,6 +181,7 @@ private:
     RandomSource random_;
     Typist typist_;
     LogSink logSink_;
+    RunSink runSink_;
 };
 
 } // namespace quillet

@@ -139,14 +139,80 @@ TEST_F(HeadlessRunTest, RunsTheTriggersAsTheProgramDoesPrintsWhatItWouldShowAndR
                          "T   typer - 시작: F2키,중지: F3키,\n"
                          "T   holder - 시작: F4키,중지: F3키,\n"
                          "T watching the keyboard and mouse\n"
-                         "T typer:     키보드 A key  \n" // started and ended between two display refreshes
-                         "T holder:     키보드 SHIFT key 누르기 \n"
+                         "T started 'typer'\n"
+                         "T typer:     키보드 A key  \n"
+                         "T ended 'typer'\n"
                          "T started 'holder'\n"
+                         "T holder:     키보드 SHIFT key 누르기 \n"
                          "T run mode off (F12 key switches it on)\n"
+                         "T ended 'holder'\n"
                          "T run mode on (F12 key switches it off)\n"
                          "T   typer - 시작: F2키,중지: F3키,\n"
                          "T   holder - 시작: F4키,중지: F3키,\n"
-                         "T holder:     키보드 SHIFT key 누르기 \n");
+                         "T started 'holder'\n"
+                         "T holder:     키보드 SHIFT key 누르기 \n"
+                         "T ended 'holder'\n"); // stopped by the end of the run
+}
+
+TEST_F(HeadlessRunTest, PrintsEveryStartAndEndInItsPlaceAmongTheItemLinesHoweverShortTheRun) {
+    constexpr uint8_t VK_SHIFT = 0x10, VK_F2 = 0x71, VK_F3 = 0x72, VK_F4 = 0x73;
+    Macro typer = MakeNewMacro("typer"); // F2 starts, F3 stops
+    typer.items.push_back(MakeKeyItem(0x41, ActionPress | ActionRelease));
+    Macro holder = MakeNewMacro("holder");
+    holder.startKey = VK_F4;
+    holder.items.push_back(MakeKeyItem(VK_SHIFT, ActionPress));
+    holder.items.push_back(MakeDelayItem(100000, DelayTime));
+    ASSERT_TRUE(SaveMacroLibrary("lib.m", {typer, holder}).ok);
+
+    platform::FakePlatform fake;
+    CAppIni settings("Quillet.ini", false);
+    settings.macroOptions = 0;
+    TimerCounter counter;
+    ManualLoop loop;
+    Session session(fake.platform(), settings, counter, loop, 1u);
+    std::ostringstream out, err;
+    cli::HeadlessRun run(session, out, [] { return std::string("T"); });
+    ASSERT_TRUE(run.Begin("lib.m", err)) << err.str();
+    out.str("");
+
+    const auto tap = [&](uint8_t vk) {
+        platform::RawInputRecord key;
+        key.vkey = vk;
+        key.message = platform::WM_KEYDOWN;
+        fake.PushRaw(key);
+        key.message = platform::WM_KEYUP;
+        fake.PushRaw(key);
+        loop.RunPosted();
+    };
+    const auto engineTick = [&] {
+        fake.AdvanceMs(10);
+        fake.FireTimers();
+        loop.RunPosted();
+    };
+    const auto displayPoll = [&] { loop.Fire(kTimerRunningDisplay); };
+
+    // Ten runs of the one-key macro, each started and ended between two display polls.
+    std::string expected;
+    for (int i = 0; i < 10; ++i) {
+        tap(VK_F2);
+        engineTick();
+        displayPoll();
+        expected += "T started 'typer'\nT typer:     키보드 A key  \nT ended 'typer'\n";
+    }
+    // The stop key ends a macro that would run for minutes.
+    tap(VK_F4);
+    engineTick();
+    displayPoll();
+    tap(VK_F3);
+    displayPoll();
+    expected += "T started 'holder'\nT holder:     키보드 SHIFT key 누르기 \nT ended 'holder'\n";
+    EXPECT_EQ(out.str(), expected);
+
+    // The editor's test run of a copy goes through the same engine but is not a macro of the library.
+    Macro copy = session.library()[0];
+    session.engine().StartMacro(copy, 1);
+    session.engine().StopMacro(copy, HeldInput::AsSettingSays);
+    EXPECT_EQ(out.str(), expected);
 }
 
 } // namespace

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "engine_fixture.h"
@@ -542,6 +544,62 @@ TEST_F(EngineTest, SchedulerCopesWithTheLibraryChangingDuringAPass) {
     Tick();
     EXPECT_EQ(library.size(), 1u);
     EXPECT_TRUE(IsRunning(M(a)));
+}
+
+// --- Run events -----------------------------------------------------------------------------------------------------
+
+TEST_F(EngineTest, RunEventsTellEveryStartAndEndOnceAndInTheirPlaceAmongTheItemLines) {
+    // One list for both sinks: "A" an item line of A, "+A" started, "-A" stopped, "=A" finished.
+    std::vector<std::string> seen;
+    engine.SetLogSink([&](const std::string& line) { seen.push_back(line.substr(0, line.find(':'))); });
+    engine.SetRunSink([&](const Macro& m, Engine::RunEvent event) {
+        const char* mark = event == Engine::RunEvent::Started ? "+" : event == Engine::RunEvent::Stopped ? "-" : "=";
+        seen.push_back(mark + m.name);
+    });
+    const auto took = [&] { return std::exchange(seen, {}); };
+    using V = std::vector<std::string>;
+
+    // Finished after the last pass only; a macro started by a call is started before the caller's call line.
+    const auto a = Add("A", {KeyStroke('1')}, 2);
+    const auto caller = Add("P", {MakeCallItem("Q", CallParallel)});
+    Add("Q", {KeyStroke('2')});
+    Start(a);
+    Start(caller);
+    Ticks(3);
+    EXPECT_EQ(took(), (V{"+A", "+P", "A", "+Q", "P", "=P", "Q", "=Q", "A", "=A"}));
+
+    // Only the start item: started and at once finished; no step ends it again.
+    const auto only = Add("S", {});
+    Start(only);
+    Ticks(2);
+    EXPECT_EQ(took(), (V{"+S", "=S"}));
+
+    // A restart of a running macro ends the old run first; stopping a macro that does not run tells nothing.
+    const auto holder = Add("L", {MakeKeyItem(0x10, ActionPress), Wait(100000)});
+    Start(holder);
+    Tick();
+    Start(holder);
+    engine.StopMacro(M(a), HeldInput::AsSettingSays);
+    EXPECT_EQ(took(), (V{"+L", "L", "-L", "+L"}));
+
+    // Leaving run mode stops it; the release of what it still holds at the end of the program tells nothing more.
+    Tick();
+    engine.StopAllMacros(HeldInput::AsSettingSays);
+    EXPECT_EQ(took(), (V{"L", "-L"}));
+    fake.ClearEvents();
+    engine.StopEverything(HeldInput::Release);
+    EXPECT_EQ(fake.KeyEvents().size(), 1u) << "the Shift held by L is released";
+    EXPECT_EQ(took(), V{});
+
+    // The editor's working copy: its test run ends by itself in the editor's tick.
+    Macro copy = M(a);
+    copy.setRepeatCount(1);
+    uint32_t editorLastTick = fake.NowMs();
+    engine.StartMacro(copy, 1);
+    fake.AdvanceMs(33);
+    engine.OnEditorTimer(copy, editorLastTick);
+    engine.OnEditorTimer(copy, editorLastTick);
+    EXPECT_EQ(took(), (V{"+A", "A", "=A"}));
 }
 
 } // namespace
