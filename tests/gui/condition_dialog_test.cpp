@@ -9,6 +9,7 @@
 #include <functional>
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -29,6 +30,7 @@
 #include "gui/editors/macro_edit.h"
 #include "gui/mainwindow/qt_event_loop.h"
 #include "gui/message_box.h"
+#include "gui/text.h"
 #include "gui/widgets/tab_dialog.h"
 #include "model/key_table.h"
 #include "platform/fake/fake_platform.h"
@@ -426,6 +428,23 @@ TEST_F(ConditionDialogTest, LiveInputReachesOnlyThePageShown) {
     C(keys, KeyPage::IdAutoStart)->setFocus();
     keys->OnCaptureTimer();
     EXPECT_EQ(stopList->currentIndex(), KeyIndexOf(VK_F7));
+    // A person clicks the list (it drops down, its popup takes the focus) and presses a key: the key is chosen and
+    // the list closes.
+    QTest::mouseClick(stopList, Qt::LeftButton);
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(stopList->view()->isVisible());
+    ASSERT_FALSE(stopList->hasFocus());
+    Key(VK_F9);
+    ASSERT_TRUE(keys->captureTimer()->isActive());
+    keys->OnCaptureTimer();
+    EXPECT_EQ(stopList->currentIndex(), KeyIndexOf(VK_F9));
+    EXPECT_FALSE(stopList->view()->isVisible());
+    QTest::mouseClick(stopList, Qt::LeftButton);
+    QCoreApplication::processEvents();
+    Key(0x7C); // F13: not in the key table
+    keys->OnCaptureTimer();
+    EXPECT_EQ(stopList->currentIndex(), -1);
+    stopList->setCurrentIndex(KeyIndexOf(VK_F7));
 
     Click(&dialog, Dialog::IdOk);
     EXPECT_EQ(macro.stopKey & 0xFF, VK_F7);
@@ -455,7 +474,7 @@ TEST_F(ConditionDialogTest, ThePreviewAndTheFileChooser) {
     Click(page, ImagePage::IdChoose);
     ASSERT_EQ(fileRequests.size(), 1u);
     EXPECT_EQ(fileRequests[0].mode, FileDialogRequest::Open);
-    EXPECT_EQ(fileRequests[0].initialPath, "pics/small.png");
+    EXPECT_EQ(fileRequests[0].initialPath, FromCp949(macro.imagePath)) << "from the stored path, not the field";
     EXPECT_EQ(fileRequests[0].filter, "Image (*.BMP, *.GIF, *.JPG, *.PNG) | *.BMP;*.GIF;*.JPG;*.PNG;*.bmp;*.gif;*.jpg;"
                                       "*.png | All Files(*.*)|*.*||");
     EXPECT_EQ(Field(page, ImagePage::IdPath), QDir::toNativeSeparators("pics/small.png"));
@@ -464,6 +483,7 @@ TEST_F(ConditionDialogTest, ThePreviewAndTheFileChooser) {
     EXPECT_EQ(preview->image().pixelColor(0, 0), QColor(Qt::blue));
 
     Click(page, ImagePage::IdChoose); // a 16-bit picture: chosen, not shown
+    EXPECT_EQ(fileRequests[1].initialPath, FromCp949(macro.imagePath)) << "the stored path until OK";
     EXPECT_EQ(Field(page, ImagePage::IdPath), QDir::toNativeSeparators("pics/deep.png"));
     EXPECT_TRUE(preview->image().isNull());
 

@@ -30,6 +30,7 @@
 #include "gui/widgets/list_box_ex.h"
 #include "modal_support.h"
 #include "model/cp949.h"
+#include "model/item_text.h"
 #include "model/library_file.h"
 #include "platform/fake/fake_platform.h"
 #include "test_folder.h"
@@ -239,6 +240,26 @@ TEST_F(MacroEditTest, EditCancelledLeavesTheLibraryByteForByteAndOkReplacesTheMa
     EXPECT_TRUE(modal.pending());
     modal.Cancel();
     EXPECT_EQ(w.library().size(), 2u);
+}
+
+// A string with line breaks and tabs is one row high like every other, with the breaks shown as marks; the item and
+// the clipboard export keep them.
+TEST_F(MacroEditTest, EveryRowIsOneLineHighWhateverTheStringHolds) {
+    Macro working = KeysMacro("lines");
+    working.items.insert(working.items.begin() + 2, MakeStringItem("one\r\ntwo\r\nthree\tend"));
+    E editor(session, working, 0);
+    editor.show();
+    QCoreApplication::processEvents();
+    CListBoxEx* list = editor.itemList();
+    ASSERT_EQ(list->count(), 5);
+    const QString row = list->item(2)->text();
+    EXPECT_EQ(row, QStringLiteral("    문자열 'one¶two¶three→end'"));
+    for (int i = 0; i < list->count(); ++i) {
+        EXPECT_FALSE(list->item(i)->text().contains(QLatin1Char('\n'))) << i;
+        EXPECT_EQ(list->visualItemRect(list->item(i)).height(), list->visualItemRect(list->item(0)).height()) << i;
+    }
+    EXPECT_EQ(working.items[2].text(), "one\r\ntwo\r\nthree\tend");
+    EXPECT_NE(MacroText(working, 0).find("one\r\ntwo"), std::string::npos) << "the export keeps the breaks";
 }
 
 TEST_F(MacroEditTest, ListKeysLiveInputAndUndoAllGoThroughTheModel) {

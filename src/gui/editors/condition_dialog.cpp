@@ -152,7 +152,7 @@ void CDialogMacroStartKey::ApplyEnableRules() {
 void CDialogMacroStartKey::OnKeyInput(int code, bool isPress) {
     if (code == 0 || !isPress) return;
     for (SideControls* c : {&start_, &stop_}) {
-        if (!c->key->hasFocus()) continue;
+        if (!IsChoosingIn(c->key)) continue;
         c->captured = code;
         captureTimer_->start();
     }
@@ -162,8 +162,8 @@ void CDialogMacroStartKey::OnCaptureTimer() {
     // The list itself may have reacted to the key already (typing a letter searches it); the captured code wins,
     // but only while the person is still choosing in that list.
     for (SideControls* c : {&start_, &stop_}) {
-        if (c->captured >= 0 && c->key->hasFocus())
-            c->key->setCurrentIndex(ConditionDialogModel::KeyRowFor(c->captured));
+        if (c->captured >= 0 && IsChoosingIn(c->key))
+            SelectCapturedRow(c->key, ConditionDialogModel::KeyRowFor(c->captured));
         c->captured = -1;
     }
     captureTimer_->stop();

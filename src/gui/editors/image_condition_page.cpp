@@ -194,7 +194,7 @@ void CDialogMacroStartPattern::OnChoose() {
     FileDialogRequest request;
     request.parent = this;
     request.mode = FileDialogRequest::Open;
-    request.initialPath = path_->text();
+    request.initialPath = FromCp949(model_.images.ChooserStartPath());
     request.filter = QString::fromLatin1(kFileFilter);
     const std::optional<QString> chosen = AskFileName(request);
     if (!chosen || chosen->isEmpty()) return;

@@ -108,10 +108,10 @@ void CDialogKeyboard::OnCapturedKey(int code) {
 
 void CDialogKeyboard::OnCaptureTimer() {
     // Only while the person is choosing a key: a key typed into another control is not taken.
-    if (!keys_->hasFocus()) return;
+    if (!IsChoosingIn(keys_)) return;
     model_.CaptureKey(capturedKey_);
     const QSignalBlocker blocker(keys_);
-    keys_->setCurrentIndex(model_.keyIndex);
+    SelectCapturedRow(keys_, model_.keyIndex);
 }
 
 void CDialogKeyboard::accept() {

@@ -155,7 +155,7 @@ void CDialogMacroDebug::OnMacroSelected(int index) {
     selected_ = index;
     itemList_->clear();
     const Macro& m = library_[static_cast<std::size_t>(index)];
-    for (const MacroItem& item : m.items) itemList_->addItem(FromCp949(ItemText(item, settings_.macroOptions)));
+    for (const MacroItem& item : m.items) itemList_->addItem(FromCp949(ItemRowText(item, settings_.macroOptions)));
     // The new list has no selection yet, whatever position the previous macro was at.
     lastShownPos_ = -1;
 }

@@ -1,5 +1,6 @@
 #include "gui/widgets/dialog_common.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -30,6 +31,17 @@ void CDialogCommon::FillKeyCombo(QComboBox* combo, int code) {
 
 void CDialogCommon::FillKeyCombo(int comboId, int code) {
     FillKeyCombo(Control<QComboBox>(comboId), code);
+}
+
+bool CDialogCommon::IsChoosingIn(const QComboBox* combo) {
+    if (!combo || !combo->isEnabled()) return false;
+    return combo->hasFocus() || (combo->view() && combo->view()->isVisible());
+}
+
+void CDialogCommon::SelectCapturedRow(QComboBox* combo, int row) {
+    if (!combo) return;
+    combo->setCurrentIndex(row);
+    if (combo->view() && combo->view()->isVisible()) combo->hidePopup();
 }
 
 void CDialogCommon::FillNumberCombo(QComboBox* combo, int n, int selectedRow) {

@@ -23,6 +23,13 @@ public:
     // Emits no selection change, as a selection set by code does not.
     static void FillKeyCombo(QComboBox* combo, int code);
     void FillKeyCombo(int comboId, int code);
+    // Whether a person is choosing in this key list, so that a key pressed now is meant for it: the list has the
+    // focus, or it is dropped down (its popup then holds the focus, which the list itself would keep on the
+    // platform the dialogs were made for).
+    static bool IsChoosingIn(const QComboBox* combo);
+    // Selects row (none for -1) for a captured key and closes the list's popup when it is open, as choosing a row
+    // would. Emits the selection change.
+    static void SelectCapturedRow(QComboBox* combo, int row);
     // "--" and the numbers 0 to n - 1 (row k > 0 stands for k - 1); selectedRow selected, none when out of range.
     static void FillNumberCombo(QComboBox* combo, int n, int selectedRow);
     void FillNumberCombo(int comboId, int n, int selectedRow);
