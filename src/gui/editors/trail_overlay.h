@@ -26,8 +26,13 @@ public:
 
     explicit CTrailOverlay(QWidget* parent = nullptr);
 
-    // Shows this trail (screen pixels) instead of the previous one; a trail with nothing to draw hides the window.
+    // Shows this trail (screen pixels) instead of the previous one, clipped to the virtual screen (the bounding
+    // rectangle of all screens, in the same device pixels); a trail with nothing to draw on it hides the window.
     void ShowTrail(const MouseTrail& trail);
+    // As above, clipped to `screen` (device pixels). Any coordinates are accepted, however far off the screen: a
+    // line leaving it is drawn up to its edge, as drawing on the screen itself would be. The picture and the window
+    // never exceed `screen`, so they cost at most 4 bytes per pixel of it (plus a one-bit mask of the same size).
+    void ShowTrail(const MouseTrail& trail, const platform::ScreenRect& screen);
     void Erase();
 
     // What is drawn, in screen pixels from origin(); a null image while nothing is shown.
