@@ -33,8 +33,11 @@ void CColorSwatch::SetColor(uint32_t bbggrr) {
 }
 
 void CColorSwatch::paintEvent(QPaintEvent*) {
+    // A one-pixel black frame with the colour inside it, so that white or a colour close to the dialog's own
+    // background still shows where the swatch is.
     QPainter painter(this);
-    painter.fillRect(rect().adjusted(1, 1, 0, 0), ColorFromColorRef(color_));
+    painter.fillRect(rect(), Qt::black);
+    painter.fillRect(rect().adjusted(1, 1, -1, -1), ColorFromColorRef(color_));
 }
 
 // --- Dialog 130 -----------------------------------------------------------------------------------------------------

@@ -24,7 +24,7 @@ class QPushButton;
 
 namespace quillet::gui {
 
-// A rectangle filled with one colour, without an outline, one pixel in from its top-left corner.
+// A rectangle filled with one colour inside a black frame one pixel wide.
 class CColorSwatch final : public QFrame {
     Q_OBJECT
 public:
