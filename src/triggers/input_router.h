@@ -34,7 +34,8 @@ public:
 class DelayItemInputConsumer {
 public:
     virtual ~DelayItemInputConsumer() = default;
-    virtual void OnDelayCaptureKey(int code, bool isPress) = 0;
+    // fromKeyboard: a key rather than a mouse button or wheel code.
+    virtual void OnDelayCaptureKey(int code, bool isPress, bool fromKeyboard) = 0;
 };
 
 // The keyboard item dialog: a pressed key (code != 0) to store and take up in its 30 ms timer.
@@ -167,7 +168,7 @@ class DelayItemCapture final : public InputConsumer {
 public:
     explicit DelayItemCapture(DelayItemInputConsumer& dialog) : dialog_(dialog) {}
     InputKinds kinds() const override { return InputKinds::Both; }
-    void OnInput(const InputEvent& e) override { dialog_.OnDelayCaptureKey(e.code, e.isPress); }
+    void OnInput(const InputEvent& e) override { dialog_.OnDelayCaptureKey(e.code, e.isPress, e.fromKeyboard); }
 
 private:
     DelayItemInputConsumer& dialog_;

@@ -7,6 +7,7 @@
 #include <set>
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
 #include <QCoreApplication>
@@ -167,6 +168,64 @@ TEST_F(ItemDialogsTest, EveryDialogHasItsControlsCaptionsAndAccessibleNames) {
     EXPECT_FALSE(C(loopDialog, 1055)->isVisible());
     // Three of them take live input while they exist; the others do not.
     EXPECT_EQ(session.router().depth(), baseDepth + 3);
+}
+
+// A person clicks a key list (it drops down) and presses a key: the key is chosen and the list closes, in every
+// item dialog whose key list takes pressed keys. A key the table lacks leaves no row chosen.
+TEST_F(ItemDialogsTest, KeyListsTakeAKeyPressedWhileTheyAreDroppedDown) {
+    constexpr uint8_t VK_F6 = 0x75, VK_F13 = 0x7C;
+    const auto dropDown = [](QComboBox* list) {
+        QTest::mouseClick(list, Qt::LeftButton);
+        QCoreApplication::processEvents();
+        ASSERT_TRUE(list->view()->isVisible()) << "the click opens the list";
+        ASSERT_FALSE(list->hasFocus()) << "the open list's popup holds the focus";
+    };
+    // The 30 ms timer, fired at once.
+    const auto fire = [](auto& dialog) {
+        ASSERT_TRUE(dialog.captureTimer()->isActive());
+        dialog.captureTimer()->stop();
+        dialog.OnCaptureTimer();
+    };
+
+    MacroItem keyItem;
+    {
+        CDialogKeyboard dialog(keyItem, memory, settings, session);
+        Show(dialog);
+        auto* keys = C<QComboBox>(dialog, CDialogKeyboard::IdKey);
+        dropDown(keys);
+        Key(VK_F6, true);
+        fire(dialog);
+        EXPECT_EQ(keys->currentIndex(), KeyIndexOf(VK_F6));
+        EXPECT_FALSE(keys->view()->isVisible()) << "choosing closes the list";
+        dropDown(keys);
+        Key(VK_F13, true);
+        fire(dialog);
+        EXPECT_EQ(keys->currentIndex(), -1) << "F13 is not in the key table";
+        EXPECT_FALSE(keys->view()->isVisible());
+        dialog.accept();
+    }
+    EXPECT_EQ(keyItem.keyCode(), 0x30) << "no row chosen keeps the remembered key";
+
+    MacroItem wait = MakeDelayItem(0x41, DelayKey);
+    {
+        CDialogDelay dialog(wait, memory, settings, session);
+        Show(dialog);
+        auto* keys = C<QComboBox>(dialog, CDialogDelay::IdKey);
+        dropDown(keys);
+        Key(VK_F6, true);
+        fire(dialog);
+        EXPECT_EQ(keys->currentIndex(), KeyIndexOf(VK_F6));
+        EXPECT_FALSE(keys->view()->isVisible());
+        // Not while the focus is on another control, nor for a release.
+        C(dialog, CDialogDelay::IdOnPress)->setFocus();
+        Key(VK_A, true);
+        EXPECT_FALSE(dialog.captureTimer()->isActive());
+        keys->setFocus();
+        Key(VK_A, false);
+        EXPECT_FALSE(dialog.captureTimer()->isActive());
+        Click(dialog, CDialogDelay::IdOk);
+    }
+    EXPECT_EQ(wait.delayValue() & 0xFF, VK_F6);
 }
 
 TEST_F(ItemDialogsTest, KeyboardDialogTakesUpPressedKeysAndWritesTheItemOnlyOnOk) {

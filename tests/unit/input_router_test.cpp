@@ -56,7 +56,7 @@ public:
 
     static std::string Ev(int code, bool isPress) { return std::to_string(code) + (isPress ? " down" : " up"); }
 
-    void OnDelayCaptureKey(int code, bool isPress) override { log.push_back("delay " + Ev(code, isPress)); }
+    void OnDelayCaptureKey(int code, bool isPress, bool) override { log.push_back("delay " + Ev(code, isPress)); }
     void OnCapturedKey(int code) override { log.push_back("keyitem " + std::to_string(code)); }
     bool NormalizedPositionChecked() const override { return normalized; }
     void OnLivePosition(int32_t x, int32_t y) override {

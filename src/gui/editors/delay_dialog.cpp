@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalBlocker>
 #include <QVBoxLayout>
 
 #include "gui/editors/item_dialog_controls.h"
@@ -51,7 +52,14 @@ CDialogDelay::CDialogDelay(MacroItem& item, ItemDialogMemory& memory, const CApp
     ConnectControls();
     ApplyEnableRules();
 
-    // Key and button events of the desktop come here while the dialog exists, for the colour capture.
+    captureTimer_ = new QTimer(this);
+    captureTimer_->setObjectName(QStringLiteral("captureTimer"));
+    captureTimer_->setSingleShot(true);
+    captureTimer_->setInterval(kCaptureDelayMs);
+    connect(captureTimer_, &QTimer::timeout, this, &CDialogDelay::OnCaptureTimer);
+
+    // Key and button events of the desktop come here while the dialog exists, for the colour capture and the key
+    // wait's list.
     capture_ = std::make_unique<DelayItemCapture>(static_cast<DelayItemInputConsumer&>(*this));
     inputRegistration_ = std::make_unique<ScopedInputConsumer>(session_.router(), *capture_);
 }
@@ -300,8 +308,23 @@ void CDialogDelay::OnChooseColor() {
     }
 }
 
-void CDialogDelay::OnDelayCaptureKey(int code, bool isPress) {
-    if (model_.Capture(code, isPress, session_.platform().io, session_.platform().screen)) ShowColorFields();
+void CDialogDelay::OnDelayCaptureKey(int code, bool isPress, bool fromKeyboard) {
+    if (model_.Capture(code, isPress, session_.platform().io, session_.platform().screen)) {
+        ShowColorFields();
+        return;
+    }
+    // Mouse buttons and releases are never taken into the key list.
+    if (fromKeyboard && isPress && code != 0 && IsChoosingIn(key_)) {
+        capturedKey_ = code;
+        captureTimer_->start();
+    }
+}
+
+void CDialogDelay::OnCaptureTimer() {
+    if (!IsChoosingIn(key_)) return;
+    model_.CaptureKey(capturedKey_);
+    const QSignalBlocker blocker(key_);
+    SelectCapturedRow(key_, model_.keyIndex);
 }
 
 void CDialogDelay::accept() {

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include <QFrame>
+#include <QTimer>
 
 #include "editing/item_dialogs.h"
 #include "gui/widgets/dialog_common.h"
@@ -83,6 +84,12 @@ public:
     // 1121: the colour chooser, starting from the colour of the three fields.
     void OnChooseColor();
 
+    // A key pressed while the key wait's list (1110) is being chosen in is selected there 30 ms later, after the
+    // list has seen the key itself, as in the keyboard item dialog.
+    static constexpr int kCaptureDelayMs = 30;
+    QTimer* captureTimer() const { return captureTimer_; }
+    void OnCaptureTimer();
+
     // OK: the model writes the item; a clock without seconds is refused with its message and the dialog stays open.
     void accept() override;
 
@@ -94,7 +101,7 @@ private:
     // The colour and position fields from the model, and the swatch.
     void ShowColorFields();
     // DelayItemInputConsumer
-    void OnDelayCaptureKey(int code, bool isPress) override;
+    void OnDelayCaptureKey(int code, bool isPress, bool fromKeyboard) override;
 
     Session& session_;
     DelayItemModel model_;
@@ -104,6 +111,8 @@ private:
     QComboBox* minute_ = nullptr;
     QComboBox* second_ = nullptr;
     QComboBox* key_ = nullptr;
+    QTimer* captureTimer_ = nullptr;
+    int capturedKey_ = 0;
     QPushButton* onPress_ = nullptr;
     QCheckBox* modifiers_ = nullptr;
     QCheckBox* ctrl_ = nullptr;
