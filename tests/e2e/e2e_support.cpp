@@ -461,7 +461,7 @@ std::vector<std::pair<std::string, std::string>> IniKeys(const fs::path& file, c
 }
 
 bool StartProgramOnBus(const std::string& program, const std::string& display, const std::filesystem::path& folder,
-                       A11yBus& bus, ChildProcess& app, std::string& error) {
+                       A11yBus& bus, ChildProcess& app, std::string& error, const std::vector<std::string>& extraEnv) {
     if (!bus.Start(folder / "a11y", error)) return false;
     const std::filesystem::path runtime = folder / "runtime";
     std::error_code ec;
@@ -474,6 +474,7 @@ bool StartProgramOnBus(const std::string& program, const std::string& display, c
     std::vector<std::string> env = {"DISPLAY=" + display, "QT_QPA_PLATFORM=xcb", "WAYLAND_DISPLAY",
                                     "XDG_RUNTIME_DIR=" + runtime.string()};
     for (const std::string& e : bus.AppEnvironment()) env.push_back(e);
+    env.insert(env.end(), extraEnv.begin(), extraEnv.end());
     return app.Start({program}, folder, env, folder / "quillet.log", error);
 }
 

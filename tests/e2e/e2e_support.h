@@ -120,10 +120,11 @@ private:
 };
 
 // Starts the accessibility bus in folder/a11y and the desktop program `program` in `folder` on `display`, with a
-// private runtime folder and the bus in its environment; stdout and stderr go to folder/quillet.log. False with a
-// message.
+// private runtime folder and the bus in its environment, plus extraEnv ("NAME=value"); stdout and stderr go to
+// folder/quillet.log. False with a message.
 bool StartProgramOnBus(const std::string& program, const std::string& display, const std::filesystem::path& folder,
-                       A11yBus& bus, ChildProcess& app, std::string& error);
+                       A11yBus& bus, ChildProcess& app, std::string& error,
+                       const std::vector<std::string>& extraEnv = {});
 
 // Waits until `done` holds, looking again whenever something in `folder` changes (a file written, renamed over,
 // removed); false when the time ran out first. For files a program writes, such as a saved library.

@@ -9,6 +9,7 @@
 #include <iterator>
 #include <memory>
 
+#include "../common/comma_locale.h"
 #include "e2e_support.h"
 #include "model/cp949.h"
 #include "model/item_text.h"
@@ -37,6 +38,7 @@ const std::string kAddWindow = "매크로 추가";
 const std::string kEditWindow = "매크로 편집";
 const std::string kNameField = "매크로 이름:";
 const std::string kItemList = "매크로 항목";
+const std::string kDelayWindow = "대기/시간지연 편집";
 // Where the pointer is when the capture key is pressed: over the client, clear of the program's windows.
 constexpr int kCaptureX = 1203, kCaptureY = 987;
 
@@ -49,7 +51,11 @@ MacroLibrary TestLibrary() {
     typer.startKey = VK_F2;
     typer.stopKey = VK_F3;
     typer.items.push_back(MakeStringItem(kTyperText));
-    return {enter, typer};
+    // A key, then a delay of 1.5 s with 30 % spread.
+    Macro delays = MakeNewMacro("delays");
+    delays.items.push_back(MakeKeyItem(VK_RETURN, ActionPress | ActionRelease));
+    delays.items.push_back(MakeDelayItem(1500, DelayTime, 3));
+    return {enter, typer, delays};
 }
 
 std::string ReadBytes(const fs::path& file) {
@@ -97,9 +103,10 @@ protected:
     }
 
     // Starts the accessibility bus and the program on it, and waits until the main window is shown there too.
-    void StartApp() {
+    void StartApp(const std::vector<std::string>& extraEnv = {}) {
         std::string error;
-        ASSERT_TRUE(StartProgramOnBus(QUILLET_APP_PATH, XDisplayName(), dir.path(), a11y, app, error)) << error;
+        ASSERT_TRUE(StartProgramOnBus(QUILLET_APP_PATH, XDisplayName(), dir.path(), a11y, app, error, extraEnv))
+            << error;
         watcher = std::make_unique<WindowWatcher>(XDisplayName());
         ASSERT_NE(watcher->dpy(), nullptr);
         window = watcher->WaitForWindow(kMainWindow, kStartTimeout, [this] { return !app.Ended(); });
@@ -221,15 +228,14 @@ TEST_F(EditorTest, CopyAndSaveFromTheMainWindowWriteTheCopyOfTheSelectedMacro) {
     EXPECT_TRUE(ReadBytes(library) == libraryBytes) << "copying alone wrote the library:\n" << Describe(library);
     ASSERT_TRUE(A11y({"press", kMainWindow, "저장"}));
 
-    const MacroLibrary saved = WaitForSavedLibrary([](const MacroLibrary& l) { return l.size() == 3; });
-    ASSERT_EQ(saved.size(), 3u) << "saved: " << Names(saved) << Output();
+    const MacroLibrary saved = WaitForSavedLibrary([](const MacroLibrary& l) { return l.size() == 4; });
+    ASSERT_EQ(saved.size(), 4u) << "saved: " << Names(saved) << Output();
     const MacroLibrary before = TestLibrary();
-    EXPECT_TRUE(saved[0].SameContent(before[0]));
-    EXPECT_TRUE(saved[1].SameContent(before[1]));
+    for (std::size_t i = 0; i < before.size(); ++i) EXPECT_TRUE(saved[i].SameContent(before[i])) << i;
     // The copy is the selected macro ("typer", not the first) under the first free copy name.
     Macro expected = before[1];
     expected.name = "Macro Copy 1";
-    EXPECT_TRUE(saved[2].SameContent(expected)) << "saved: " << Names(saved);
+    EXPECT_TRUE(saved[3].SameContent(expected)) << "saved: " << Names(saved);
 }
 
 TEST_F(EditorTest, AddCapturesThePointerOverAnotherWindowAndSavesTheNewMacroByItsTypedName) {
@@ -255,16 +261,15 @@ TEST_F(EditorTest, AddCapturesThePointerOverAnotherWindowAndSavesTheNewMacroByIt
     EXPECT_TRUE(ReadBytes(library) == libraryBytes) << "OK in the editor wrote the library:\n" << Describe(library);
     ASSERT_TRUE(A11y({"press", kMainWindow, "저장"}));
 
-    const MacroLibrary saved = WaitForSavedLibrary([](const MacroLibrary& l) { return l.size() == 3; });
-    ASSERT_EQ(saved.size(), 3u) << "saved: " << Names(saved) << Output();
+    const MacroLibrary saved = WaitForSavedLibrary([](const MacroLibrary& l) { return l.size() == 4; });
+    ASSERT_EQ(saved.size(), 4u) << "saved: " << Names(saved) << Output();
     const MacroLibrary before = TestLibrary();
-    EXPECT_TRUE(saved[0].SameContent(before[0]));
-    EXPECT_TRUE(saved[1].SameContent(before[1]));
+    for (std::size_t i = 0; i < before.size(); ++i) EXPECT_TRUE(saved[i].SameContent(before[i])) << i;
     // A new macro's defaults, with the captured position after its start item.
     Macro expected = MakeNewMacro("point");
     expected.items.push_back(CapturedItem());
-    EXPECT_TRUE(saved[2].SameContent(expected)) << "saved: " << Names(saved) << "; the new macro's items:\n"
-                                                << Cp949ToUtf8(MacroText(saved[2], kMacroOptions));
+    EXPECT_TRUE(saved[3].SameContent(expected)) << "saved: " << Names(saved) << "; the new macro's items:\n"
+                                                << Cp949ToUtf8(MacroText(saved[3], kMacroOptions));
 }
 
 TEST_F(EditorTest, TestRunTypesExactlyTheMacroTextAndCancelLeavesTheLibraryAsItWas) {
@@ -300,6 +305,48 @@ TEST_F(EditorTest, TestRunTypesExactlyTheMacroTextAndCancelLeavesTheLibraryAsItW
     ASSERT_TRUE(A11y({"press", kMainWindow, "저장"}));
     ASSERT_TRUE(WaitForSave(before)) << "the library was not saved" << Output();
     EXPECT_TRUE(ReadBytes(library) == libraryBytes) << "Cancel kept an edit; saved:\n" << Describe(library);
+}
+
+// Under a locale that writes decimal commas, a person opens the delay item, sees its seconds with a point, and closes
+// it and the editor with OK: the saved library is byte for byte what it was.
+TEST_F(EditorTest, UnderACommaLocaleOpeningADelayAndPressingOkChangesNothing) {
+    const std::string locpath = testing::CommaLocalePath();
+    ASSERT_NE(locpath, "!") << "no " << testing::kCommaLocale << " locale here and localedef cannot make one";
+    std::vector<std::string> env = {std::string("LANG=") + testing::kCommaLocale,
+                                    std::string("LC_ALL=") + testing::kCommaLocale};
+    if (!locpath.empty()) env.push_back("LOCPATH=" + locpath);
+    {
+        CIni settings("Property", ini.string());
+        settings.WriteInt("macroSel", 2); // "delays"
+        ASSERT_FALSE(settings.TakeWriteFailure());
+    }
+    ASSERT_NO_FATAL_FAILURE(StartApp(env));
+    ASSERT_NO_FATAL_FAILURE(OpenClient());
+    ASSERT_TRUE(A11y({"press", kMainWindow, "편집"}));
+    ASSERT_TRUE(A11y({"wait-window", kEditWindow}));
+    ASSERT_TRUE(A11y({"wait-text", kEditWindow, kNameField, "delays"}));
+    const std::string delayRow = Cp949ToUtf8(ItemText(TestLibrary()[2].items[2], kMacroOptions));
+    ASSERT_TRUE(A11y({"wait-item", kEditWindow, delayRow, kItemList}));
+    EXPECT_NE(delayRow.find("1.500"), std::string::npos) << delayRow;
+
+    // The person walks down the list, which has the focus, to the delay (the start item is selected at first) and
+    // edits it.
+    ASSERT_NO_FATAL_FAILURE(FocusWindow(kEditWindow));
+    ASSERT_NO_FATAL_FAILURE(Tap(XK_Down));
+    ASSERT_NO_FATAL_FAILURE(Tap(XK_Down));
+    ASSERT_TRUE(A11y({"press", kEditWindow, "편집"}));
+    ASSERT_TRUE(A11y({"wait-window", kDelayWindow}));
+    ASSERT_TRUE(A11y({"wait-text", kDelayWindow, "시간 지연:", "1.500"}));
+    ASSERT_TRUE(A11y({"press", kDelayWindow, "OK"}));
+    ASSERT_TRUE(A11y({"wait-gone", kDelayWindow}));
+    ASSERT_TRUE(A11y({"wait-item", kEditWindow, delayRow, kItemList})) << "the delay changed";
+    ASSERT_TRUE(A11y({"press", kEditWindow, "OK"}));
+    ASSERT_TRUE(A11y({"wait-gone", kEditWindow}));
+
+    const ino_t before = LibraryInode();
+    ASSERT_TRUE(A11y({"press", kMainWindow, "저장"}));
+    ASSERT_TRUE(WaitForSave(before)) << "the library was not saved" << Output();
+    EXPECT_TRUE(ReadBytes(library) == libraryBytes) << "OK changed the macro; saved:\n" << Describe(library);
 }
 
 } // namespace
