@@ -9,7 +9,8 @@
 #                a display), a font with Hangul
 #   test         the tests: GoogleTest, a D-Bus daemon for the input-method test, xdotool; the accessibility bus
 #                (at-spi2-core) and its Python client (python3-pyatspi) that drive the program's windows as a person
-#                does; the locale sources (locales), from which the tests make a decimal-comma locale
+#                does; the locale sources (locales), from which the tests make a decimal-comma locale; a window
+#                manager (openbox) for the tests that click controls as a person does on a desktop
 #   bench        Google Benchmark, for bench/
 #   fuzz         clang with libFuzzer, for fuzz/
 #   cross        mingw-w64 and Wine: the Windows cross build and its check; zlib for mingw-w64 and Debian's source
@@ -26,7 +27,7 @@ group_packages() {
             libopencv-dev nlohmann-json3-dev \
             libx11-dev libxtst-dev libxi-dev libxext-dev libxrandr-dev libxdamage-dev libxfixes-dev libdbus-1-dev xvfb x11-utils
         ;;
-    test) echo libgtest-dev libgmock-dev googletest dbus-daemon xdotool xterm at-spi2-core python3-pyatspi locales ;;
+    test) echo libgtest-dev libgmock-dev googletest dbus-daemon xdotool xterm at-spi2-core python3-pyatspi locales openbox ;;
     bench) echo libbenchmark-dev ;;
     fuzz) echo clang libclang-rt-14-dev ;;
     cross) echo g++-mingw-w64-x86-64-posix wine wine64 libz-mingw-w64-dev dpkg-dev nlohmann-json3-dev ;;

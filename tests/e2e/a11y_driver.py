@@ -23,6 +23,9 @@ until the time limit:
   a11y_driver.py wait-item TITLE ROW [LIST]     until the shown list (of that name) has a row with that text
   a11y_driver.py select TITLE ROW [LIST]        selects the row with that text in the shown list (of that name);
                                                 Qt's lists move their selection then, not their current row
+  a11y_driver.py extents TITLE NAME             prints "x y width height" of the shown control on the screen (a
+                                                list rather than a check box of the same name), for a person's
+                                                pointer to click it
   a11y_driver.py dump [TITLE]                   prints the tree of every window (or of one), for looking around
 
 Options: --timeout SECONDS (default 10). The session bus comes from DBUS_SESSION_BUS_ADDRESS.
@@ -396,7 +399,7 @@ def main(argv):
             args.append(argv[i])
             i += 1
     usage = {"bus": (1, 1), "wait-bus": (0, 0), "wait-window": (1, 1), "wait-gone": (1, 1), "press": (2, 2), "focus": (2, 2), "wait-enabled": (2, 2), "wait-disabled": (2, 2),
-             "set-text": (3, 3), "get-text": (2, 2), "wait-text": (3, 3), "items": (1, 2), "wait-item": (2, 3), "select": (2, 3), "dump": (0, 1)}
+             "set-text": (3, 3), "get-text": (2, 2), "wait-text": (3, 3), "items": (1, 2), "wait-item": (2, 3), "select": (2, 3), "extents": (2, 2), "dump": (0, 1)}
     if not args or args[0] not in usage or not usage[args[0]][0] <= len(args) - 1 <= usage[args[0]][1]:
         sys.stderr.write(__doc__)
         return 2
@@ -432,6 +435,17 @@ def main(argv):
             wait_item(pyatspi, rest[0], rest[1], rest[2] if len(rest) > 2 else None, deadline)
         elif command == "select":
             select(pyatspi, rest[0], rest[1], rest[2] if len(rest) > 2 else None, deadline)
+        elif command == "extents":
+            # A list and the check box in front of it may share a name: the list it is.
+            def attempt():
+                matches = named(pyatspi, rest[0], rest[1], "control")
+                lists = [c for c in matches if c.getRoleName() == "combo box"]
+                return (lists or matches)[0]
+            c = retry(deadline, attempt)
+            if c is None or isinstance(c, Failure):
+                fail(str(c) if c else "no control %r" % rest[1], what_is_there(pyatspi, rest[0]))
+            e = c.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+            print("%d %d %d %d" % (e.x, e.y, e.width, e.height))
         elif command == "dump":
             if rest:
                 win = retry(deadline, lambda: find_window(pyatspi, rest[0]))

@@ -232,20 +232,26 @@ std::string WindowWatcher::Title(Window window) {
 Window WindowWatcher::WaitForWindow(const std::string& title, std::chrono::milliseconds timeout,
                                     const std::function<bool()>& alive) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
+    // A top-level window is a child of the root, or, under a window manager, inside the frame it was put in.
+    const std::function<Window(Window, int)> search = [&](Window under, int depth) -> Window {
         Window root = 0, parent = 0;
         Window* children = nullptr;
         unsigned count = 0;
         Window found = 0;
-        if (XQueryTree(dpy_, DefaultRootWindow(dpy_), &root, &parent, &children, &count)) {
-            for (unsigned i = 0; i < count && found == 0; ++i) {
-                XWindowAttributes attrs;
-                if (XGetWindowAttributes(dpy_, children[i], &attrs) && attrs.map_state == IsViewable &&
-                    Title(children[i]) == title)
-                    found = children[i];
-            }
-            if (children != nullptr) XFree(children);
+        if (!XQueryTree(dpy_, under, &root, &parent, &children, &count)) return 0;
+        for (unsigned i = 0; i < count && found == 0; ++i) {
+            XWindowAttributes attrs;
+            if (!XGetWindowAttributes(dpy_, children[i], &attrs) || attrs.map_state != IsViewable) continue;
+            if (Title(children[i]) == title)
+                found = children[i];
+            else if (depth > 1)
+                found = search(children[i], depth - 1);
         }
+        if (children != nullptr) XFree(children);
+        return found;
+    };
+    for (;;) {
+        const Window found = search(DefaultRootWindow(dpy_), 3);
         if (found != 0) return found;
         if (!alive()) return 0;
         // The title may be set after the window is mapped, and the program may end without a window: look again

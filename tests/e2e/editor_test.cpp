@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -39,6 +41,7 @@ const std::string kEditWindow = "매크로 편집";
 const std::string kNameField = "매크로 이름:";
 const std::string kItemList = "매크로 항목";
 const std::string kDelayWindow = "대기/시간지연 편집";
+const std::string kKeyWindow = "키보드 이벤트 추가";
 // Where the pointer is when the capture key is pressed: over the client, clear of the program's windows.
 constexpr int kCaptureX = 1203, kCaptureY = 987;
 
@@ -70,6 +73,37 @@ std::string Describe(const fs::path& file) {
     std::string text;
     for (const Macro& m : library) text += Cp949ToUtf8(MacroText(m, kMacroOptions));
     return text;
+}
+
+// Whether a window manager has taken the screen (it announces itself on the root window).
+bool WindowManagerRuns(Display* d) {
+    const Atom check = XInternAtom(d, "_NET_SUPPORTING_WM_CHECK", False);
+    Atom type = 0;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    const bool found = XGetWindowProperty(d, DefaultRootWindow(d), check, 0, 1, False, AnyPropertyType, &type, &format,
+                                          &count, &after, &data) == Success &&
+                       count == 1;
+    if (data) XFree(data);
+    return found;
+}
+
+// Whether a popup (an override-redirect window, as a dropped-down list is) other than `except` is shown.
+bool PopupShown(Display* d, Window except) {
+    Window root = 0, parent = 0;
+    Window* children = nullptr;
+    unsigned count = 0;
+    bool shown = false;
+    if (!XQueryTree(d, DefaultRootWindow(d), &root, &parent, &children, &count)) return false;
+    for (unsigned i = 0; i < count && !shown; ++i) {
+        XWindowAttributes attrs;
+        shown = children[i] != except && XGetWindowAttributes(d, children[i], &attrs) && attrs.map_state == IsViewable &&
+                attrs.override_redirect && attrs.width > 50 && attrs.height > 50;
+
+    }
+    if (children) XFree(children);
+    return shown;
 }
 
 std::string Names(const MacroLibrary& library) {
@@ -305,6 +339,72 @@ TEST_F(EditorTest, TestRunTypesExactlyTheMacroTextAndCancelLeavesTheLibraryAsItW
     ASSERT_TRUE(A11y({"press", kMainWindow, "저장"}));
     ASSERT_TRUE(WaitForSave(before)) << "the library was not saved" << Output();
     EXPECT_TRUE(ReadBytes(library) == libraryBytes) << "Cancel kept an edit; saved:\n" << Describe(library);
+}
+
+// Under a window manager, a person clicks a key list (it drops down) and presses F6: F6 is chosen and the list
+// closes. Both key lists that take pressed keys: the keyboard item's and the condition dialog's start key.
+TEST_F(EditorTest, UnderAWindowManagerAKeyPressedWithTheKeyListDroppedDownIsChosen) {
+    ASSERT_NO_FATAL_FAILURE(OpenClient());
+    // The client covers the screen; here the program's windows are to be clicked, so it is not shown.
+    XUnmapWindow(client->dpy(), client->window());
+    // The window manager announces itself with a property of the root window: its change wakes the wait.
+    XSelectInput(client->dpy(), DefaultRootWindow(client->dpy()), PropertyChangeMask);
+    const std::string openbox = "/usr/bin/openbox";
+    ASSERT_TRUE(fs::exists(openbox)) << "openbox is not installed (scripts/install-deps.sh test)";
+    ChildProcess wm;
+    std::string error;
+    ASSERT_TRUE(wm.Start({openbox}, dir.path(), {"DISPLAY=" + XDisplayName()}, dir.path() / "openbox.log", error))
+        << error;
+    ASSERT_TRUE(client->WaitFor([&] { return WindowManagerRuns(client->dpy()); }))
+        << "openbox did not take the screen: " << wm.Log();
+    ASSERT_NO_FATAL_FAILURE(StartApp());
+    PersonDevice pointer(client->dpy(), "Xvfb mouse");
+    ASSERT_TRUE(pointer.ok());
+
+    // The person clicks the list (named on the bus by the key it shows) with the Xvfb pointer, and it drops down as
+    // a popup window; then F6 on the Xvfb keyboard, and the popup closes.
+    XSelectInput(client->dpy(), DefaultRootWindow(client->dpy()), PropertyChangeMask | SubstructureNotifyMask);
+    const auto chooseF6 = [&](const std::string& title, const std::string& list) {
+        ASSERT_TRUE(A11y({"extents", title, list}));
+        int x = 0, y = 0, w = 0, h = 0;
+        ASSERT_EQ(std::sscanf(last.output.c_str(), "%d %d %d %d", &x, &y, &w, &h), 4) << last.output;
+        XWarpPointer(client->dpy(), 0, DefaultRootWindow(client->dpy()), 0, 0, 0, 0, x + w / 2, y + h / 2);
+        pointer.Button(1, true);
+        pointer.Button(1, false);
+        XSync(client->dpy(), False);
+        ASSERT_TRUE(client->WaitFor([&] { return PopupShown(client->dpy(), client->window()); })) << "the click did not open the list";
+        ASSERT_NO_FATAL_FAILURE(Tap(XK_F6));
+        EXPECT_TRUE(client->WaitFor([&] { return !PopupShown(client->dpy(), client->window()); })) << "the list stayed open";
+    };
+
+    ASSERT_TRUE(A11y({"press", kMainWindow, "편집"}));
+    ASSERT_TRUE(A11y({"wait-window", kEditWindow}));
+    ASSERT_TRUE(A11y({"press", kEditWindow, "키보드 추가"}));
+    ASSERT_TRUE(A11y({"wait-window", kKeyWindow}));
+    ASSERT_NO_FATAL_FAILURE(chooseF6(kKeyWindow, "0 key"));
+    const std::string f6Row = Cp949ToUtf8(ItemText(MakeKeyItem(0x75, ActionPress | ActionRelease), kMacroOptions));
+    ASSERT_TRUE(A11y({"press", kKeyWindow, "OK"}));
+    ASSERT_TRUE(A11y({"wait-gone", kKeyWindow}));
+    EXPECT_TRUE(A11y({"wait-item", kEditWindow, f6Row, kItemList})) << "F6 was not chosen in the keyboard item";
+
+    // The start key of "typer" (F2) becomes F6 the same way.
+    const std::string conditions = "매크로 시작/중지 조건 설정";
+    ASSERT_TRUE(A11y({"press", kEditWindow, "시작/중지 조건"}));
+    ASSERT_TRUE(A11y({"wait-window", conditions}));
+    ASSERT_NO_FATAL_FAILURE(chooseF6(conditions, "F2 key"));
+    ASSERT_TRUE(A11y({"press", conditions, "OK"}));
+    ASSERT_TRUE(A11y({"wait-gone", conditions}));
+    ASSERT_TRUE(A11y({"press", kEditWindow, "OK"}));
+    ASSERT_TRUE(A11y({"wait-gone", kEditWindow}));
+    ASSERT_TRUE(A11y({"press", kMainWindow, "저장"}));
+    const MacroLibrary saved = WaitForSavedLibrary([](const MacroLibrary& l) {
+        return l.size() == 3 && (l[1].startKey & 0xFF) == 0x75;
+    });
+    ASSERT_EQ(saved.size(), 3u) << Output();
+    EXPECT_EQ(saved[1].startKey & 0xFF, 0x75) << "F6 was not chosen as the start key";
+    EXPECT_TRUE(std::any_of(saved[1].items.begin(), saved[1].items.end(),
+                            [](const MacroItem& item) { return item.type == ItemKey && item.keyCode() == 0x75; }))
+        << Describe(library);
 }
 
 // Under a locale that writes decimal commas, a person opens the delay item, sees its seconds with a point, and closes
