@@ -180,11 +180,15 @@ TEST_F(ItemDialogsTest, KeyListsTakeAKeyPressedWhileTheyAreDroppedDown) {
         ASSERT_TRUE(list->view()->isVisible()) << "the click opens the list";
         ASSERT_FALSE(list->hasFocus()) << "the open list's popup holds the focus";
     };
-    // The 30 ms timer, fired at once.
-    const auto fire = [](auto& dialog) {
+    // The list dropped down, a key pressed and the 30 ms timer fired at once: the row chosen, the list closed.
+    const auto pressInDroppedDown = [&](auto& dialog, QComboBox* keys, uint8_t vk, int expectedRow) {
+        dropDown(keys);
+        Key(vk, true);
         ASSERT_TRUE(dialog.captureTimer()->isActive());
         dialog.captureTimer()->stop();
         dialog.OnCaptureTimer();
+        EXPECT_EQ(keys->currentIndex(), expectedRow) << vk;
+        EXPECT_FALSE(keys->view()->isVisible()) << "choosing closes the list";
     };
 
     MacroItem keyItem;
@@ -192,16 +196,8 @@ TEST_F(ItemDialogsTest, KeyListsTakeAKeyPressedWhileTheyAreDroppedDown) {
         CDialogKeyboard dialog(keyItem, memory, settings, session);
         Show(dialog);
         auto* keys = C<QComboBox>(dialog, CDialogKeyboard::IdKey);
-        dropDown(keys);
-        Key(VK_F6, true);
-        fire(dialog);
-        EXPECT_EQ(keys->currentIndex(), KeyIndexOf(VK_F6));
-        EXPECT_FALSE(keys->view()->isVisible()) << "choosing closes the list";
-        dropDown(keys);
-        Key(VK_F13, true);
-        fire(dialog);
-        EXPECT_EQ(keys->currentIndex(), -1) << "F13 is not in the key table";
-        EXPECT_FALSE(keys->view()->isVisible());
+        pressInDroppedDown(dialog, keys, VK_F6, KeyIndexOf(VK_F6));
+        pressInDroppedDown(dialog, keys, VK_F13, -1); // not in the key table: no row
         dialog.accept();
     }
     EXPECT_EQ(keyItem.keyCode(), 0x30) << "no row chosen keeps the remembered key";
@@ -211,11 +207,7 @@ TEST_F(ItemDialogsTest, KeyListsTakeAKeyPressedWhileTheyAreDroppedDown) {
         CDialogDelay dialog(wait, memory, settings, session);
         Show(dialog);
         auto* keys = C<QComboBox>(dialog, CDialogDelay::IdKey);
-        dropDown(keys);
-        Key(VK_F6, true);
-        fire(dialog);
-        EXPECT_EQ(keys->currentIndex(), KeyIndexOf(VK_F6));
-        EXPECT_FALSE(keys->view()->isVisible());
+        pressInDroppedDown(dialog, keys, VK_F6, KeyIndexOf(VK_F6));
         // Not while the focus is on another control, nor for a release.
         C(dialog, CDialogDelay::IdOnPress)->setFocus();
         Key(VK_A, true);

@@ -75,6 +75,17 @@ TEST_F(CliTextTest, ExportThenImportIntoANewLibraryGivesBackTheFileAndClashesNee
     EXPECT_EQ(Run({"export"}), 2);
 }
 
+// A person presses and lets go a key; the program handles both at once.
+void TapKey(platform::FakePlatform& fake, ManualLoop& loop, uint8_t vk) {
+    platform::RawInputRecord key;
+    key.vkey = vk;
+    key.message = platform::WM_KEYDOWN;
+    fake.PushRaw(key);
+    key.message = platform::WM_KEYUP;
+    fake.PushRaw(key);
+    loop.RunPosted();
+}
+
 using HeadlessRunTest = CliFolder;
 
 TEST_F(HeadlessRunTest, RunsTheTriggersAsTheProgramDoesPrintsWhatItWouldShowAndReleasesAllAtTheEnd) {
@@ -103,15 +114,7 @@ TEST_F(HeadlessRunTest, RunsTheTriggersAsTheProgramDoesPrintsWhatItWouldShowAndR
         EXPECT_TRUE(fake.monitoring());
         EXPECT_EQ(loop.TimerInterval(kTimerClock), 100);
 
-        const auto tap = [&](uint8_t vk) {
-            platform::RawInputRecord key;
-            key.vkey = vk;
-            key.message = platform::WM_KEYDOWN;
-            fake.PushRaw(key);
-            key.message = platform::WM_KEYUP;
-            fake.PushRaw(key);
-            loop.RunPosted();
-        };
+        const auto tap = [&](uint8_t vk) { TapKey(fake, loop, vk); };
         const auto tick = [&] {
             fake.AdvanceMs(33);
             fake.FireTimers();
@@ -175,15 +178,7 @@ TEST_F(HeadlessRunTest, PrintsEveryStartAndEndInItsPlaceAmongTheItemLinesHowever
     ASSERT_TRUE(run.Begin("lib.m", err)) << err.str();
     out.str("");
 
-    const auto tap = [&](uint8_t vk) {
-        platform::RawInputRecord key;
-        key.vkey = vk;
-        key.message = platform::WM_KEYDOWN;
-        fake.PushRaw(key);
-        key.message = platform::WM_KEYUP;
-        fake.PushRaw(key);
-        loop.RunPosted();
-    };
+    const auto tap = [&](uint8_t vk) { TapKey(fake, loop, vk); };
     const auto engineTick = [&] {
         fake.AdvanceMs(10);
         fake.FireTimers();
