@@ -52,17 +52,44 @@ TEST(PeriodicTimer, TicksUntilStopped) {
     EXPECT_EQ(counter.Count(), stopped);
 }
 
-TEST(PeriodicTimer, CanBeStoppedFromItsOwnTick) {
+// A 1 ms timer's first tick comes while Start may still be returning: stopping, restarting and destroying the
+// timer from its own tick must not touch what the owner's thread is writing. Many rounds, so that the thread
+// sanitizer sees every interleaving it can.
+TEST(PeriodicTimer, CanBeStoppedRestartedAndDestroyedFromItsOwnTick) {
     PosixClock clock;
-    auto timer = clock.CreatePeriodicTimer();
-    TickCounter counter;
-    ASSERT_TRUE(timer->Start(1, 1, [&] {
+    for (int round = 0; round < 200; ++round) {
+        auto timer = clock.CreatePeriodicTimer();
+        TickCounter counter;
+        ASSERT_TRUE(timer->Start(1, 1, [&] {
+            timer->Stop();
+            counter.Tick();
+        }));
+        ASSERT_TRUE(counter.WaitFor(1));
+        timer->Stop(); // joins the thread that stopped itself
+        ASSERT_EQ(counter.Count(), 1) << round;
+
+        // Restarted from its first tick with another callback: the new one goes on ticking.
+        TickCounter first, second;
+        ASSERT_TRUE(timer->Start(1, 1, [&] {
+            first.Tick();
+            EXPECT_TRUE(timer->Start(1, 1, [&] { second.Tick(); }));
+        }));
+        ASSERT_TRUE(second.WaitFor(3)) << round;
         timer->Stop();
-        counter.Tick();
-    }));
-    EXPECT_TRUE(counter.WaitFor(1));
-    timer->Stop(); // joins the thread that stopped itself
-    EXPECT_EQ(counter.Count(), 1);
+        ASSERT_EQ(first.Count(), 1) << round;
+        const int after = second.Count();
+        timer->Stop();
+        ASSERT_EQ(second.Count(), after) << "no tick after the owner's stop";
+
+        // Destroyed from its own first tick: nothing is left to join, the thread ends by itself.
+        TickCounter last;
+        std::unique_ptr<PeriodicTimer> doomed = clock.CreatePeriodicTimer();
+        ASSERT_TRUE(doomed->Start(1, 1, [&] {
+            doomed.reset();
+            last.Tick();
+        }));
+        ASSERT_TRUE(last.WaitFor(1)) << round;
+    }
 }
 
 TEST(PeriodicTimer, RefusesAnEmptyCallback) {

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <chrono>
 #include <ctime>
+#include <utility>
 
 #ifdef __linux__
 #include <sys/prctl.h>
@@ -10,56 +11,116 @@
 
 namespace quillet::platform::x11 {
 
+thread_local const PosixPeriodicTimer* PosixPeriodicTimer::tickingTimer_ = nullptr;
+thread_local PosixPeriodicTimer::State* PosixPeriodicTimer::tickingState_ = nullptr;
+
+namespace {
+
+std::chrono::milliseconds PeriodOf(uint32_t periodMs) {
+    return std::chrono::milliseconds(periodMs == 0 ? 1 : periodMs);
+}
+
+} // namespace
+
 bool PosixPeriodicTimer::Start(uint32_t periodMs, uint32_t /*resolutionMs*/, std::function<void()> onTick) {
     if (!onTick) return false;
+    if (tickingTimer_ == this) {
+        // Restarted from its own tick: the same thread goes on with the new period and callback after this tick.
+        std::lock_guard lock(tickingState_->mutex);
+        if (tickingState_->ended) return false;
+        tickingState_->stop = false;
+        tickingState_->restart = true;
+        tickingState_->restartPeriod = PeriodOf(periodMs);
+        tickingState_->restartTick = std::move(onTick);
+        return true;
+    }
     Stop();
-    if (thread_.joinable()) thread_.detach(); // restarted from its own tick: the old thread ends by itself
     state_ = std::make_shared<State>();
     // Deadlines count from now, not from whenever the new thread gets going.
-    const auto period = std::chrono::milliseconds(periodMs == 0 ? 1 : periodMs);
-    thread_ = std::thread(&PosixPeriodicTimer::Run, state_, std::chrono::steady_clock::now() + period, period,
+    const auto period = PeriodOf(periodMs);
+    thread_ = std::thread(&PosixPeriodicTimer::Run, state_, this, std::chrono::steady_clock::now() + period, period,
                           std::move(onTick));
+    {
+        std::lock_guard lock(state_->mutex);
+        state_->ready = true;
+    }
+    state_->wake.notify_all();
     return true;
 }
 
 PosixPeriodicTimer::~PosixPeriodicTimer() {
+    if (tickingTimer_ == this) {
+        // Destroyed from its own tick: the thread ends after the tick and is let go, as nobody is left to join it.
+        {
+            std::lock_guard lock(tickingState_->mutex);
+            tickingState_->stop = true;
+            tickingState_->restart = false;
+        }
+        tickingTimer_ = nullptr; // another object may come to live at this address
+        if (thread_.joinable()) thread_.detach();
+        return;
+    }
     Stop();
-    if (thread_.joinable()) thread_.detach(); // destroyed from its own tick
 }
 
 void PosixPeriodicTimer::Stop() {
+    if (tickingTimer_ == this) {
+        // From its own tick: the thread ends when the tick returns; the owner's next call joins it.
+        std::lock_guard lock(tickingState_->mutex);
+        tickingState_->stop = true;
+        tickingState_->restart = false;
+        return;
+    }
     if (!state_) return;
     {
         std::lock_guard lock(state_->mutex);
         state_->stop = true;
+        state_->ended = true;
     }
     state_->wake.notify_all();
-    if (thread_.joinable()) {
-        // From its own tick the thread cannot be joined; it ends when the tick returns and is joined later.
-        if (thread_.get_id() == std::this_thread::get_id()) return;
-        thread_.join();
-    }
+    if (thread_.joinable()) thread_.join();
     state_.reset();
 }
 
-void PosixPeriodicTimer::Run(std::shared_ptr<State> state, std::chrono::steady_clock::time_point next,
-                             std::chrono::milliseconds periodMs, std::function<void()> onTick) {
+void PosixPeriodicTimer::Run(std::shared_ptr<State> state, const PosixPeriodicTimer* owner,
+                             std::chrono::steady_clock::time_point next, std::chrono::milliseconds periodMs,
+                             std::function<void()> onTick) {
 #ifdef __linux__
     prctl(PR_SET_TIMERSLACK, 1UL); // wake at the deadline, not up to 50 us after it
 #endif
     // steady_clock is CLOCK_MONOTONIC; the wait ends on an absolute deadline and can be cut short by Stop.
     using Clock = std::chrono::steady_clock;
-    const auto period = std::chrono::duration_cast<Clock::duration>(periodMs);
+    auto period = std::chrono::duration_cast<Clock::duration>(periodMs);
+    tickingTimer_ = owner;
+    tickingState_ = state.get();
+    {
+        std::unique_lock lock(state->mutex);
+        state->wake.wait(lock, [&] { return state->ready || state->stop; });
+    }
     for (;;) {
         {
             std::unique_lock lock(state->mutex);
-            if (state->wake.wait_until(lock, next, [&] { return state->stop; })) return;
+            if (state->wake.wait_until(lock, next, [&] { return state->stop; })) break;
         }
         onTick();
+        std::function<void()> replaced; // the old callback goes outside the lock, once it has returned
+        {
+            std::lock_guard lock(state->mutex);
+            if (state->stop) break;
+            if (state->restart) {
+                state->restart = false;
+                replaced = std::exchange(onTick, std::move(state->restartTick));
+                period = std::chrono::duration_cast<Clock::duration>(state->restartPeriod);
+                next = Clock::now() + period;
+                continue;
+            }
+        }
         next += period;
         const auto now = Clock::now();
         if (now - next > period) next += (now - next) / period * period;
     }
+    tickingTimer_ = nullptr;
+    tickingState_ = nullptr;
 }
 
 uint32_t PosixClock::NowMs() {
