@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <thread>
@@ -106,11 +107,18 @@ protected:
     }
 
     void Start(const std::string& name, const std::string& guardianEnv = "QUILLET_GUARDIAN") {
+        std::vector<std::string> env = {"DISPLAY=" + XDisplayName(), "WAYLAND_DISPLAY", guardianEnv,
+                                        "DBUS_SESSION_BUS_ADDRESS=unix:path=" + (dir.path() / "no-bus").string()};
+        // The play is killed with SIGSEGV on purpose: a sanitizer built into it lets the signal end it, as it would
+        // end the program, instead of reporting a crash and exiting.
+        for (const char* sanitizer : {"ASAN_OPTIONS", "TSAN_OPTIONS", "UBSAN_OPTIONS"}) {
+            const char* options = std::getenv(sanitizer);
+            env.push_back(std::string(sanitizer) + "=" + (options && *options ? std::string(options) + ":" : "") +
+                          "handle_segv=0");
+        }
         std::string error;
-        ASSERT_TRUE(cli.Start({QUILLET_CLI_PATH, "play", "macro.m", name}, dir.path(),
-                              {"DISPLAY=" + XDisplayName(), "WAYLAND_DISPLAY", guardianEnv,
-                               "DBUS_SESSION_BUS_ADDRESS=unix:path=" + (dir.path() / "no-bus").string()},
-                              dir.path() / "cli.log", error))
+        ASSERT_TRUE(cli.Start({QUILLET_CLI_PATH, "play", "macro.m", name}, dir.path(), env, dir.path() / "cli.log",
+                              error))
             << error;
     }
 

@@ -9,6 +9,7 @@
 #include "platform/win32/win32_platform.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -510,6 +511,35 @@ void CheckTimer(Win32Platform& w) {
     }
     if (caps.periodMax < UINT32_MAX)
         Check(!timer->Start(caps.periodMax + 1, caps.periodMin, [] {}), "timer: a period above the maximum is refused");
+
+    // Stopped, restarted and destroyed from its own first tick at 1 ms: nothing waits for itself, and no tick
+    // comes after a stop.
+    std::atomic<int> firstTicks{0}, secondTicks{0}, doomedTicks{0};
+    const auto waitFor = [&](std::atomic<int>& ticks, int n) {
+        for (int i = 0; i < 500 && ticks.load() < n; ++i) clock.Sleep(2);
+        return ticks.load() >= n;
+    };
+    Check(timer->Start(1, caps.periodMin, [&] {
+        timer->Stop();
+        ++firstTicks;
+    }) && waitFor(firstTicks, 1),
+          "timer: stopped from its own tick");
+    clock.Sleep(20);
+    Check(firstTicks.load() == 1, "timer: no tick after a stop from its own tick (" +
+                                      std::to_string(firstTicks.load()) + ")");
+    Check(timer->Start(1, caps.periodMin, [&] {
+        timer->Start(1, caps.periodMin, [&] { ++secondTicks; });
+    }) && waitFor(secondTicks, 3),
+          "timer: restarted from its own tick, the new callback ticks");
+    timer->Stop();
+    auto doomed = clock.CreatePeriodicTimer();
+    Check(doomed->Start(1, caps.periodMin, [&] {
+        doomed.reset();
+        ++doomedTicks;
+    }) && waitFor(doomedTicks, 1),
+          "timer: destroyed from its own tick");
+    clock.Sleep(20);
+    Check(doomedTicks.load() == 1, "timer: no tick after its destruction from its own tick");
     clock.EndPeriod(caps.periodMin);
 
     const uint32_t before = clock.NowMs();

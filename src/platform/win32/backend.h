@@ -77,16 +77,27 @@ private:
 };
 
 // A periodic multimedia timer (timeSetEvent). The callback runs on a thread of the timer service.
+//
+// Start, Stop and the destructor may be called by the owner's thread or from onTick itself, never from two threads
+// at once. From the owner, Stop waits for a running callback to return (TIME_KILL_SYNCHRONOUS). From onTick that
+// wait could never end: the timer is marked stopped (no tick runs after this one) and a helper thread kills it
+// once the tick has returned, holding the shared tick state until then. Ticks that come before Start has stored
+// the timer's id are dropped, so a 1 ms timer never ticks into a Start in progress.
 class Win32PeriodicTimer final : public PeriodicTimer {
 public:
     ~Win32PeriodicTimer() override { Stop(); }
-    // onTick must not stop or destroy its own timer: Stop waits for a running callback to return.
     bool Start(uint32_t periodMs, uint32_t resolutionMs, std::function<void()> onTick) override;
     void Stop() override;
 
+    struct TickState {
+        std::function<void()> onTick;
+        std::atomic<bool> ready{false};   // Start has returned: ticks may run
+        std::atomic<bool> stopped{false}; // stopped from a tick: no more ticks
+    };
+
 private:
     unsigned timerId_ = 0;
-    std::unique_ptr<std::function<void()>> onTick_; // its address is the timer's user value
+    std::shared_ptr<TickState> state_; // its address is the timer's user value
 };
 
 class Win32Clock final : public Clock {

@@ -2,6 +2,7 @@
 #include "platform/win32/backend.h"
 
 #include <algorithm>
+#include <thread>
 
 #include <windows.h>
 
@@ -10,32 +11,49 @@
 namespace quillet::platform::win32 {
 namespace {
 
+// The tick state whose callback runs on this thread (null elsewhere): how Stop tells a call from its own tick.
+thread_local const Win32PeriodicTimer::TickState* tickingState = nullptr;
+
 void CALLBACK TimerCallback(UINT, UINT, DWORD_PTR user, DWORD_PTR, DWORD_PTR) {
-    (*reinterpret_cast<std::function<void()>*>(user))();
+    auto* state = reinterpret_cast<Win32PeriodicTimer::TickState*>(user);
+    if (!state->ready.load(std::memory_order_acquire) || state->stopped.load(std::memory_order_acquire)) return;
+    tickingState = state;
+    state->onTick();
+    tickingState = nullptr;
 }
 
 } // namespace
 
 bool Win32PeriodicTimer::Start(uint32_t periodMs, uint32_t resolutionMs, std::function<void()> onTick) {
     Stop();
-    onTick_ = std::make_unique<std::function<void()>>(std::move(onTick));
-    // TIME_KILL_SYNCHRONOUS: once timeKillEvent returns no callback runs any more, so onTick_ can go.
+    state_ = std::make_shared<TickState>();
+    state_->onTick = std::move(onTick);
+    // TIME_KILL_SYNCHRONOUS: once timeKillEvent returns no callback runs any more, so the state can go.
     timerId_ = timeSetEvent(std::max<uint32_t>(periodMs, 1), resolutionMs, TimerCallback,
-                            reinterpret_cast<DWORD_PTR>(onTick_.get()),
+                            reinterpret_cast<DWORD_PTR>(state_.get()),
                             TIME_PERIODIC | TIME_CALLBACK_FUNCTION | TIME_KILL_SYNCHRONOUS);
     if (timerId_ == 0) {
-        onTick_.reset();
+        state_.reset();
         return false;
     }
+    state_->ready.store(true, std::memory_order_release);
     return true;
 }
 
 void Win32PeriodicTimer::Stop() {
+    if (state_ && tickingState == state_.get()) {
+        // From its own tick: a synchronous kill here would wait for this very callback.
+        state_->stopped.store(true, std::memory_order_release);
+        std::thread([id = timerId_, keep = state_] { timeKillEvent(id); }).detach();
+        timerId_ = 0;
+        state_.reset();
+        return;
+    }
     if (timerId_ != 0) {
         timeKillEvent(timerId_);
         timerId_ = 0;
     }
-    onTick_.reset();
+    state_.reset();
 }
 
 uint32_t Win32Clock::NowMs() {
