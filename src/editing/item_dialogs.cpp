@@ -8,6 +8,7 @@
 #include "model/decimal.h"
 #include "model/item_text.h"
 #include "model/key_table.h"
+#include "model/option_bits.h"
 
 namespace quillet {
 
@@ -126,7 +127,7 @@ KeyboardItemModel::KeyboardItemModel(MacroItem& item, ItemDialogMemory& memory, 
     keyIndex = KeyIndexOf(item_.keyCode() & 0xFF);
     action = ActionOf(item_.keyAction());
     hangul = (item_.keyAction() & ActionHangul) != 0;
-    hangulEnabled_ = (settings.macroOptions & 0x1) != 0;
+    hangulEnabled_ = (settings.macroOptions & OptionFollowImeState) != 0;
 }
 
 std::string KeyboardItemModel::Caption() const {
@@ -280,10 +281,10 @@ DelayItemModel::DelayItemModel(MacroItem& item, ItemDialogMemory& memory, const 
 
     hour = minute = second = 0;
     if (kind == Clock) {
-        const int form = item_.delayKind() & 6;
-        if (form == 6) hour = Wrap(v / 3600000, 24) + 1;
-        if (form >= 4) minute = Wrap(v / 60000, 60) + 1;
-        if (form >= 2) second = Wrap(v / 1000, 60) + 1;
+        const int form = item_.delayClockForm();
+        if (form == 3) hour = Wrap(v / 3600000, 24) + 1;
+        if (form >= 2) minute = Wrap(v / 60000, 60) + 1;
+        if (form >= 1) second = Wrap(v / 1000, 60) + 1;
     }
 
     if (kind == Key) {

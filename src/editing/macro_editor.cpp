@@ -403,7 +403,7 @@ bool MacroEditor::Redo() {
 void MacroEditor::StartTestRun() {
     if (testing_) return;
     testing_ = true;
-    timer_->period = static_cast<uint32_t>(std::max(s_.settings.eventDelay, 1));
+    timer_->period = s_.settings.TickPeriodMs();
     timer_->Start();
     int pos = HighestSelected();
     if (pos < 1) pos = 1;

@@ -18,17 +18,12 @@
 #include "editing/item_dialogs.h"
 #include "engine/mm_timer.h"
 #include "model/macro.h"
+#include "model/option_bits.h"
 #include "model/settings.h"
 #include "platform/platform.h"
 #include "triggers/input_router.h"
 
 namespace quillet {
-
-// editOptions bits: the editor's check boxes.
-inline constexpr int32_t EditTestHotkeys = 0x1; // the test run follows the macro's start/stop hotkeys
-inline constexpr int32_t EditBlueBoxes = 0x2;   // the trail marks the selected items with blue boxes
-// macroOptions bit: the editor's test group is hidden.
-inline constexpr int32_t OptionHideEditorTest = 0x8;
 
 // The item clipboard of the item lists: deep copies, shared by every editor for the life of the program.
 struct ItemClipboard {

@@ -6,6 +6,7 @@
 #include "editing/item_dialogs.h"
 #include "model/item_text.h"
 #include "model/key_table.h"
+#include "model/option_bits.h"
 
 namespace quillet {
 
@@ -28,14 +29,14 @@ SettingsDialogModel::SettingsDialogModel(CAppIni& settings) : settings_(settings
     colorStartKey = KeyIndexOf(settings_.keyMacroColorStart);
     colorStopKey = KeyIndexOf(settings_.keyMacroColorStop);
     const int32_t o = settings_.macroOptions;
-    alwaysOnTop = (o & 0x4) != 0;
-    startMinimised = (o & 0x10) != 0;
-    startSelected = (o & 0x200) != 0;
-    trayBlink = (o & 0x80) != 0;
-    followIme = (o & 0x1) != 0;
-    markColors = (o & 0x100) != 0;
-    releaseOnStop = (o & 0x800) != 0;
-    imageResult = (o & 0x1000) != 0;
+    alwaysOnTop = (o & OptionAlwaysOnTop) != 0;
+    startMinimised = (o & OptionStartMinimised) != 0;
+    startSelected = (o & OptionStartSelected) != 0;
+    trayBlink = (o & OptionTrayBlink) != 0;
+    followIme = (o & OptionFollowImeState) != 0;
+    markColors = (o & OptionMarkColors) != 0;
+    releaseOnStop = (o & OptionReleaseHeldOnStop) != 0;
+    imageResult = (o & OptionImageResultWindow) != 0;
     // Shown as an unsigned number, as the digits-only field can hold it.
     sequenceStart = std::to_string(static_cast<uint32_t>(settings_.sequenceStart));
     // Periods a hand-edited file got wrong are corrected in the settings at once, also if the dialog is cancelled.
@@ -51,14 +52,14 @@ void SettingsDialogModel::Accept() {
     settings_.title = t;
     settings_.hangulKeyboard = hangulKeyboard;
     int32_t o = settings_.macroOptions & ~kShownOptions;
-    if (alwaysOnTop) o |= 0x4;
-    if (startMinimised) o |= 0x10;
-    if (startSelected) o |= 0x200;
-    if (trayBlink) o |= 0x80;
-    if (followIme) o |= 0x1;
-    if (markColors) o |= 0x100;
-    if (releaseOnStop) o |= 0x800;
-    if (imageResult) o |= 0x1000;
+    if (alwaysOnTop) o |= OptionAlwaysOnTop;
+    if (startMinimised) o |= OptionStartMinimised;
+    if (startSelected) o |= OptionStartSelected;
+    if (trayBlink) o |= OptionTrayBlink;
+    if (followIme) o |= OptionFollowImeState;
+    if (markColors) o |= OptionMarkColors;
+    if (releaseOnStop) o |= OptionReleaseHeldOnStop;
+    if (imageResult) o |= OptionImageResultWindow;
     settings_.macroOptions = o;
     const int32_t most = std::numeric_limits<int32_t>::max();
     // Kept as the 32-bit pattern of the unsigned number: 3000000000 and a stored -1 (4294967295) come back as shown.

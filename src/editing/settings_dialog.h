@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "model/option_bits.h"
 #include "model/settings.h"
 
 namespace quillet {
@@ -30,7 +31,9 @@ public:
     std::string sequenceStart, eventDelay, colorDelay;
 
     // The macroOptions bits the dialog shows; the others are never touched.
-    static constexpr int32_t kShownOptions = 0x4 | 0x10 | 0x200 | 0x80 | 0x1 | 0x100 | 0x800 | 0x1000;
+    static constexpr int32_t kShownOptions = OptionAlwaysOnTop | OptionStartMinimised | OptionStartSelected |
+                                             OptionTrayBlink | OptionFollowImeState | OptionMarkColors |
+                                             OptionReleaseHeldOnStop | OptionImageResultWindow;
 
     void Accept();
 

@@ -449,7 +449,7 @@ Engine::Outcome Engine::StepDelay(Macro& m, const MacroItem& item, int32_t elaps
             }
         } else {
             // Clock wait: converted into a countdown once, from the local time in whole seconds.
-            const int form = (item.delayKind() >> 1) & 3;
+            const int form = item.delayClockForm();
             if (form == 0) {
                 m.delayLeft = 1000;
             } else {

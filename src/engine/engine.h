@@ -11,6 +11,7 @@
 #include "engine/random.h"
 #include "engine/typing.h"
 #include "model/macro.h"
+#include "model/option_bits.h"
 #include "model/settings.h"
 #include "platform/platform.h"
 
@@ -18,10 +19,6 @@ namespace quillet {
 
 // Values of Macro::waitKeyPhase and Macro::waitColorPhase.
 enum WaitPhase : uint8_t { WaitNone = 0, WaitArmed = 1, WaitSatisfied = 2 };
-
-// macroOptions bits the engine reads.
-inline constexpr int32_t OptionFollowImeState = 0x1;
-inline constexpr int32_t OptionReleaseHeldOnStop = 0x800;
 
 // The hotkey rule: same key code (bits 0..7), same release bit 16, and when bit 20 of the condition is set the same
 // Ctrl/Alt/Shift bits 17..19 as the event.

@@ -7,6 +7,7 @@
 #include "model/cp949.h"
 #include "model/decimal.h"
 #include "model/key_table.h"
+#include "model/option_bits.h"
 
 namespace quillet {
 
@@ -120,7 +121,7 @@ void AppendKeyItem(BoundedLine& line, const MacroItem& item, int32_t macroOption
         break;
     }
     line.Append(" ");
-    if (macroOptions & 1) line.Append((action & ActionHangul) ? w.hangul : w.english);
+    if (macroOptions & OptionFollowImeState) line.Append((action & ActionHangul) ? w.hangul : w.english);
 }
 
 void AppendMouseItem(BoundedLine& line, const MacroItem& item) {
@@ -171,7 +172,7 @@ void AppendDelayItem(BoundedLine& line, const MacroItem& item) {
         }
         break;
     case DelayClock: {
-        const int form = (kind >> 1) & 3;
+        const int form = item.delayClockForm();
         line.Append(w.clockWait);
         if (form >= 3) {
             line.AppendInt((v / 3600000) % 24);

@@ -146,6 +146,9 @@ public:
     void setDelayValue(int32_t v) { param[0] = v; }
     int32_t delayKind() const { return param[1]; }
     void setDelayKind(int32_t v) { param[1] = v; }
+    // A clock wait's form, bits 1..2 of delayKind: 3 compares the time of day, 2 the time within the hour, 1 the
+    // second within the minute, 0 nothing.
+    int delayClockForm() const { return (param[1] >> 1) & 3; }
     int32_t delayExtra() const { return param[2]; }
     void setDelayExtra(int32_t v) { param[2] = v; }
     // ItemString: textLength is the stored length; text() is the owned buffer (without the NUL).

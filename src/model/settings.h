@@ -88,6 +88,8 @@ public:
     std::string title;         // CP949, at most 260 bytes
     int32_t colorDelay{};
     int32_t eventDelay{};
+    // The engine's tick period: eventDelay, at least 1 ms (a hand-edited 0 or less would stop the timer).
+    uint32_t TickPeriodMs() const { return static_cast<uint32_t>(eventDelay > 1 ? eventDelay : 1); }
     int32_t keyMacroRun{};
     int32_t keyMacroRecord{};
     int32_t keyMousePosCapture{};

@@ -5,21 +5,10 @@
 #include <cstdint>
 
 #include "model/macro.h"
+#include "model/option_bits.h"
 #include "platform/platform.h"
 
 namespace quillet {
-
-// recOptions bits (the recorder dialog's check boxes).
-inline constexpr int32_t RecKeys = 0x1;
-inline constexpr int32_t RecButtons = 0x2;
-inline constexpr int32_t RecMovement = 0x4;
-inline constexpr int32_t RecWheel = 0x8;
-inline constexpr int32_t RecPauses = 0x10;
-inline constexpr int32_t RecMerge = 0x20;
-inline constexpr int32_t RecNormalized = 0x40; // only together with RecAbsolute
-inline constexpr int32_t RecAbsolute = 0x80;
-inline constexpr int32_t RecButtonPosition = 0x100;
-inline constexpr int32_t RecOptionsMask = 0x1FF;
 
 class RecorderInputConsumer {
 public:

@@ -134,7 +134,7 @@ void Session::StartEngineTicks() {
     engine_.StartRunMode();
     engine_.lastTickTime = platform_.clock.NowMs();
     // A period of 0 or less (a hand-edited settings file) would ask the system for a timer it refuses.
-    engineTimer_.period = static_cast<uint32_t>(std::max(settings_.eventDelay, 1));
+    engineTimer_.period = settings_.TickPeriodMs();
     engineTimer_.Start();
 }
 

@@ -29,15 +29,13 @@
 
 #include "engine/engine.h"
 #include "model/macro.h"
+#include "model/option_bits.h"
 #include "model/settings.h"
 #include "platform/platform.h"
 #include "triggers/run_mode.h"
 #include "triggers/run_view.h"
 
 namespace quillet {
-
-// macroOptions bit: show the match result of every image condition in a window.
-inline constexpr int32_t OptionImageResultWindow = 0x1000;
 
 // Largest search rectangle, in pixels, that is copied from the screen (more than an 8K screen); a larger one (a
 // damaged record or a huge template) skips the condition instead of allocating gigabytes.

@@ -88,7 +88,7 @@ void RunModeController::EnterRunMode() {
     timers_.RestartColorTimer(ColorTimerPeriod());
 
     // A period of 0 or less (a hand-edited settings file) would ask the system for a timer it refuses.
-    engineTimer_.period = static_cast<uint32_t>(std::max(settings_.eventDelay, 1));
+    engineTimer_.period = settings_.TickPeriodMs();
     engineTimer_.Start();
 
     if ((settings_.macroOptions & OptionStartSelected) != 0) {

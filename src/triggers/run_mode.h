@@ -11,6 +11,7 @@
 #include "engine/engine.h"
 #include "engine/mm_timer.h"
 #include "model/macro.h"
+#include "model/option_bits.h"
 #include "model/settings.h"
 #include "platform/platform.h"
 #include "triggers/input_decoder.h"
@@ -18,12 +19,6 @@
 #include "triggers/run_view.h"
 
 namespace quillet {
-
-// macroOptions bits read and written here.
-inline constexpr int32_t OptionRunModeOn = 0x2;       // run mode was on; restored at the next start
-inline constexpr int32_t OptionTrayBlink = 0x80;      // blink the tray icon and show balloons
-inline constexpr int32_t OptionMarkColors = 0x100;    // mark the colour positions on the screen
-inline constexpr int32_t OptionStartSelected = 0x200; // entering run mode starts the macro selected in the list
 
 // The main window's timers. The GUI creates them at the end of its initialisation and calls OnWindowTimer(id).
 inline constexpr int kTimerRunningDisplay = 1000; // 33 ms: RefreshRunningDisplay

@@ -52,7 +52,7 @@ protected:
 };
 
 TEST_F(MacroDebugTest, PageFollowsTheStoredOptionAndSwitches) {
-    settings.macroOptions = 136 | CDialogMacroDebug::kLogPageOption;
+    settings.macroOptions = 136 | OptionLogPage;
     CDialogMacroDebug window(library, settings);
     window.show();
     auto* statusRadio = window.Control<QRadioButton>(CDialogMacroDebug::IdStatusPage);
@@ -73,7 +73,7 @@ TEST_F(MacroDebugTest, PageFollowsTheStoredOptionAndSwitches) {
     for (int id : {1042, 1004, 1062, 1063, 1064}) EXPECT_TRUE(shown(id)) << id;
 
     QTest::mouseClick(logRadio, Qt::LeftButton);
-    EXPECT_EQ(settings.macroOptions, 136 | CDialogMacroDebug::kLogPageOption);
+    EXPECT_EQ(settings.macroOptions, 136 | OptionLogPage);
     EXPECT_TRUE(shown(CDialogMacroDebug::IdLog));
     EXPECT_FALSE(shown(1042));
 }

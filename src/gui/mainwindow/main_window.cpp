@@ -272,7 +272,7 @@ QString CQuilletDlg::ToggleHintText() const {
 
 void CQuilletDlg::ApplySettings() {
     setWindowTitle(FromCp949(settings_.title));
-    const bool onTop = (settings_.macroOptions & kOptionAlwaysOnTop) != 0;
+    const bool onTop = (settings_.macroOptions & OptionAlwaysOnTop) != 0;
     if (windowFlags().testFlag(Qt::WindowStaysOnTopHint) != onTop) {
         const bool wasVisible = isVisible();
         setWindowFlag(Qt::WindowStaysOnTopHint, onTop);
@@ -282,9 +282,9 @@ void CQuilletDlg::ApplySettings() {
 }
 
 void CQuilletDlg::ShowAtStart() {
-    setWindowFlag(Qt::WindowStaysOnTopHint, (settings_.macroOptions & kOptionAlwaysOnTop) != 0);
+    setWindowFlag(Qt::WindowStaysOnTopHint, (settings_.macroOptions & OptionAlwaysOnTop) != 0);
     // Minimised, not hidden: there may be no tray icon to bring it back from.
-    if ((settings_.macroOptions & kOptionStartMinimised) != 0)
+    if ((settings_.macroOptions & OptionStartMinimised) != 0)
         showMinimized();
     else
         show();

@@ -18,6 +18,7 @@
 #include <QPointer>
 
 #include "gui/widgets/dialog_common.h"
+#include "model/option_bits.h"
 #include "model/settings.h"
 #include "session/session.h"
 #include "triggers/run_view.h"
@@ -68,8 +69,6 @@ public:
     };
     // Buttons whose dialogs do not exist yet: present, and disabled in both modes (none left).
     static constexpr std::array<int, 0> kPendingDialogButtons = {};
-    static constexpr int32_t kOptionAlwaysOnTop = 0x4;
-    static constexpr int32_t kOptionStartMinimised = 0x10;
 
     // The version label and the link under it.
     struct VersionInfo {

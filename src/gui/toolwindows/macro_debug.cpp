@@ -93,7 +93,7 @@ CDialogMacroDebug::CDialogMacroDebug(MacroLibrary& library, CAppIni& settings, Q
 
     MoveInsideVirtualScreen(settings_.debugSX, settings_.debugSY);
 
-    const bool logPage = (settings_.macroOptions & kLogPageOption) != 0;
+    const bool logPage = (settings_.macroOptions & OptionLogPage) != 0;
     (logPage ? logRadio_ : statusRadio_)->setChecked(true);
     ApplyPage(logPage);
 
@@ -127,9 +127,9 @@ bool CDialogMacroDebug::logPageShown() const {
 
 void CDialogMacroDebug::ApplyPage(bool logPage) {
     if (logPage) {
-        settings_.macroOptions |= kLogPageOption;
+        settings_.macroOptions |= OptionLogPage;
     } else {
-        settings_.macroOptions &= ~kLogPageOption;
+        settings_.macroOptions &= ~OptionLogPage;
     }
     statusPage_->setVisible(!logPage);
     log_->setVisible(logPage);

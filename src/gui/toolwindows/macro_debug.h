@@ -9,6 +9,7 @@
 #include "engine/engine.h"
 #include "gui/widgets/dialog_common.h"
 #include "model/macro.h"
+#include "model/option_bits.h"
 #include "model/settings.h"
 
 class QComboBox;
@@ -34,7 +35,6 @@ public:
         IdDelay = 1064,
         IdLog = 1126,
     };
-    static constexpr int32_t kLogPageOption = 0x400; // macroOptions: the log page is the current page
     static constexpr int kTimerMs = 33;
     static constexpr int kLogLines = 1000;
 
