@@ -43,6 +43,15 @@ public:
 };
 
 // What an editor needs from the running program. The session makes one for each editor it opens.
+// What the editors of one run of the program share, owned by the desktop program (its main window) and given to
+// every editor and recorder it opens: nothing of it is the running program's business.
+struct EditingContext {
+    ItemClipboard clipboard;
+    ItemDialogMemory itemMemory; // what the item dialogs remember from their last OK
+    Point lastCapturePoint{0, 0}; // the relative capture's previous position, (0, 0) at program start
+    Point lastRecordedPos{0, 0};  // where the last recorded mouse item left the cursor, for relative positions
+};
+
 struct EditorServices {
     const MacroLibrary& library;
     CAppIni& settings;

@@ -58,20 +58,6 @@ std::optional<LibraryDocument::LoadReport> Session::OpenLibrary(const std::strin
     return report;
 }
 
-EditorServices Session::editorServices() {
-    return EditorServices{library_,
-                          settings_,
-                          engine_,
-                          platform_.io,
-                          platform_.clock,
-                          timerCounter_,
-                          [this](std::function<void()> fn) { loop_.Post(std::move(fn)); },
-                          [this] { DrainInput(); },
-                          itemClipboard_,
-                          lastCapturePoint_,
-                          itemMemory_};
-}
-
 // --- Running ----------------------------------------------------------------------------------------------------
 
 void Session::BeginRunMode() {

@@ -17,7 +17,6 @@
 #include <optional>
 #include <string>
 
-#include "editing/macro_editor.h"
 #include "engine/engine.h"
 #include "engine/mm_timer.h"
 #include "model/macro.h"
@@ -57,13 +56,9 @@ public:
     // The image conditions; null in builds without template matching.
     ImageTrigger* imageTrigger() { return imageTrigger_; }
 
-    // What a macro editor opened now works with: the library, the settings, the engine for its test run, the item
-    // clipboard and the capture point shared by every editor of this run of the program.
-    EditorServices editorServices();
-    ItemClipboard& itemClipboard() { return itemClipboard_; }
-    ItemDialogMemory& itemMemory() { return itemMemory_; }
-    // Where the last recorded mouse item left the cursor, for the next recording's relative positions.
-    Point& lastRecordedPos() { return lastRecordedPos_; }
+    TimerCounter& timerCounter() { return timerCounter_; }
+    // Handles every person's input event that has arrived (a macro editor's test run does so before each tick).
+    void DrainInput();
 
     // What run mode shows; null shows nothing. The view must outlive the session or be detached first.
     void SetView(RunView* view) { view_ = view; }
@@ -115,7 +110,6 @@ private:
         std::atomic<bool> drainPosted{false};
     };
     void PostInput(std::function<void()> fn);
-    void DrainInput();
     void OnEngineTick();
     void StartWindowTimer(int id, uint32_t periodMs);
 
@@ -134,10 +128,6 @@ private:
     RunModeController runMode_;
 
     TimerCounter& timerCounter_;
-    ItemClipboard itemClipboard_;
-    Point lastCapturePoint_{0, 0};
-    ItemDialogMemory itemMemory_;
-    Point lastRecordedPos_{0, 0};
     std::shared_ptr<Inbox> inbox_ = std::make_shared<Inbox>();
     bool runModeBegun_ = false;
     bool monitoring_ = false;

@@ -166,6 +166,7 @@ protected:
     TimerCounter counter;
     QtEventLoop loop;
     Session session;
+    EditingContext editing; // what the editors opened here share
     std::size_t baseDepth = 0; // the router's consumers before any dialog
 };
 
@@ -519,7 +520,7 @@ TEST_F(ConditionDialogTest, TheMacroEditorOpensTheDialogOnItsWorkingMacro) {
     using E = CDialogMacroEdit;
     session.library() = {FullMacro()};
     Macro working = session.library()[0];
-    E editor(session, working, 0);
+    E editor(session, editing, working, 0);
     Show(editor);
     ASSERT_TRUE(Enabled(&editor, E::IdCondition));
     const auto inDialog = [](std::function<void(Dialog&)> act) {

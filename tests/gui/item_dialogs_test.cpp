@@ -103,6 +103,7 @@ protected:
     TimerCounter counter;
     QtEventLoop loop;
     Session session;
+    EditingContext editing; // what the editors opened here share
     std::size_t baseDepth = 0; // the router's consumers before any dialog
     ItemDialogMemory memory;
 };
@@ -564,7 +565,7 @@ TEST_F(ItemDialogsTest, TheMacroEditorAddsAndEditsItemsThroughTheirDialogs) {
     settings.keyMousePosCapture = VK_F10;
     session.library() = {MakeNewMacro("zero"), MakeNewMacro("own")};
     Macro working = session.library()[1];
-    E editor(session, working, 1);
+    E editor(session, editing, working, 1);
     Show(editor);
     const auto& items = editor.model().macro().items;
     for (int id : {E::IdAddKey, E::IdAddMouse, E::IdAddDelay, E::IdAddString, E::IdAddCall, E::IdAddExclusive,

@@ -108,6 +108,7 @@ protected:
     TimerCounter counter;
     QtEventLoop loop;
     Session session;
+    EditingContext editing; // what the editors opened here share
     test::NextModal<E> modal{"macro editor"};
 };
 
@@ -115,7 +116,7 @@ TEST_F(MacroEditTest, ANewMacroShowsItsDefaultsAndEveryControlHasACaptionAndAnAc
     session.library().push_back(MakeNewMacro("Macro 1"));
     settings.keyMousePosCapture = VK_F10;
     Macro working;
-    E editor(session, working, 1);
+    E editor(session, editing, working, 1);
     EXPECT_EQ(editor.windowTitle(), "매크로 추가");
     EXPECT_EQ(FindControl<QLineEdit>(&editor, E::IdName)->text(), "Macro 2");
     EXPECT_EQ(FindControl<QLineEdit>(&editor, E::IdRepeat)->text(), "1");
@@ -247,7 +248,7 @@ TEST_F(MacroEditTest, EditCancelledLeavesTheLibraryByteForByteAndOkReplacesTheMa
 TEST_F(MacroEditTest, EveryRowIsOneLineHighWhateverTheStringHolds) {
     Macro working = KeysMacro("lines");
     working.items.insert(working.items.begin() + 2, MakeStringItem("one\r\ntwo\r\nthree\tend"));
-    E editor(session, working, 0);
+    E editor(session, editing, working, 0);
     editor.show();
     QCoreApplication::processEvents();
     CListBoxEx* list = editor.itemList();
@@ -266,7 +267,7 @@ TEST_F(MacroEditTest, ListKeysLiveInputAndUndoAllGoThroughTheModel) {
     ASSERT_TRUE(session.StartInputMonitoring());
     settings.keyMousePosCapture = VK_F10;
     Macro working = KeysMacro("keys");
-    E editor(session, working, 0);
+    E editor(session, editing, working, 0);
     editor.show();
     editor.activateWindow(); // the window's shortcuts work in the active window
     QCoreApplication::processEvents();
@@ -327,7 +328,7 @@ TEST_F(MacroEditTest, ListKeysLiveInputAndUndoAllGoThroughTheModel) {
 
 TEST_F(MacroEditTest, ATestRunStartsAtTheSelectedRowFollowsTheRunningItemAndStopsByItself) {
     Macro working = KeysMacro("keys");
-    E editor(session, working, 0);
+    E editor(session, editing, working, 0);
     editor.show();
     CListBoxEx* list = editor.itemList();
     list->setCurrentRow(2); // the person's selection
@@ -374,7 +375,7 @@ TEST_F(MacroEditTest, TheTrailIsDrawnOverTheScreenAndGoesWithTheEditor) {
     working.items.push_back(MakeMouseItem(100, 100, MouseMove | MouseAbsolute));
     working.items.push_back(MakeKeyItem(VK_A, ActionPress));
     working.items.push_back(MakeMouseItem(200, 150, MouseMove | MouseAbsolute | MouseLeftDown | MouseLeftUp));
-    E editor(session, working, 0);
+    E editor(session, editing, working, 0);
     editor.show();
     Click(editor, E::IdTrail);
     CTrailOverlay* overlay = editor.trailOverlay();
@@ -416,7 +417,7 @@ TEST_F(MacroEditTest, TheTrailIsDrawnOverTheScreenAndGoesWithTheEditor) {
 TEST_F(MacroEditTest, HidingTheTestGroupCutsTheWindowAndIsRemembered) {
     Macro working = KeysMacro("keys");
     {
-        E editor(session, working, 0);
+        E editor(session, editing, working, 0);
         editor.show();
         const QSize full = editor.fullSize();
         EXPECT_EQ(editor.size(), full);
@@ -426,7 +427,7 @@ TEST_F(MacroEditTest, HidingTheTestGroupCutsTheWindowAndIsRemembered) {
         EXPECT_FALSE(editor.findChild<QGroupBox*>("testGroup")->isVisible());
         EXPECT_NE(settings.macroOptions & OptionHideEditorTest, 0);
     }
-    E editor(session, working, 0);
+    E editor(session, editing, working, 0);
     editor.show();
     EXPECT_TRUE(FindControl<QCheckBox>(&editor, E::IdHideTest)->isChecked());
     EXPECT_EQ(editor.height(), MacroEditor::HiddenHeight(editor.fullSize().height()));

@@ -64,9 +64,30 @@ bool IsMenuAction(const QAction& action, const char* objectName, QKeySequence::S
 
 } // namespace
 
-CDialogMacroEdit::CDialogMacroEdit(Session& session, Macro& working, int ownIndex, QWidget* parent)
-    : CDialogCommon(parent), session_(session), working_(working),
-      model_(std::make_unique<MacroEditor>(working, ownIndex, session.editorServices())) {
+namespace {
+
+// What the editor works with: the session's library, settings, engine and clock for its test run, and the state
+// every editor shares.
+EditorServices ServicesOf(Session& session, EditingContext& editing) {
+    return EditorServices{session.library(),
+                          session.settings(),
+                          session.engine(),
+                          session.platform().io,
+                          session.platform().clock,
+                          session.timerCounter(),
+                          [&session](std::function<void()> fn) { session.loop().Post(std::move(fn)); },
+                          [&session] { session.DrainInput(); },
+                          editing.clipboard,
+                          editing.lastCapturePoint,
+                          editing.itemMemory};
+}
+
+} // namespace
+
+CDialogMacroEdit::CDialogMacroEdit(Session& session, EditingContext& editing, Macro& working, int ownIndex,
+                                   QWidget* parent)
+    : CDialogCommon(parent), session_(session), editing_(editing), working_(working),
+      model_(std::make_unique<MacroEditor>(working, ownIndex, ServicesOf(session, editing))) {
     setObjectName(QStringLiteral("132"));
     BuildControls();
     ConnectCommands();
@@ -469,7 +490,7 @@ void CDialogMacroEdit::OnEditItem() {
 
 bool CDialogMacroEdit::RunItemDialog(int itemType, MacroItem& item) {
     // Each dialog opens modally over the editor and takes its share of live input while it runs.
-    ItemDialogMemory& memory = session_.itemMemory();
+    ItemDialogMemory& memory = editing_.itemMemory;
     const CAppIni& settings = session_.settings();
     const auto run = [](QDialog& dialog) { return dialog.exec() == QDialog::Accepted; };
     switch (itemType) {

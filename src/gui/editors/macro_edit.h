@@ -74,7 +74,9 @@ public:
 
     // working: the macro to edit, owned by the caller and outliving the window; ownIndex: its index in the
     // library, the library's size for a new macro. The session must outlive the window.
-    CDialogMacroEdit(Session& session, Macro& working, int ownIndex, QWidget* parent = nullptr);
+    // editing: what every editor of this run of the program shares (clipboard, remembered values, capture point).
+    CDialogMacroEdit(Session& session, EditingContext& editing, Macro& working, int ownIndex,
+                     QWidget* parent = nullptr);
     ~CDialogMacroEdit() override;
 
     MacroEditor& model() { return *model_; }
@@ -133,6 +135,7 @@ private:
     void CopyTextToClipboard(const std::string& cp949Text) override;
 
     Session& session_;
+    EditingContext& editing_;
     // The macro being edited: the condition dialog works on it directly.
     Macro& working_;
     // The model first and the input registration last: the registration goes before the model does.

@@ -454,7 +454,7 @@ void CQuilletDlg::OnAdd() {
     if (!session_.document().Editable()) return; // the library never changes while macros run
     // A macro without a name: the editor gives it the defaults and the first free name of a new one.
     Macro macro;
-    CDialogMacroEdit editor(session_, macro, static_cast<int>(session_.library().size()), this);
+    CDialogMacroEdit editor(session_, editing_, macro, static_cast<int>(session_.library().size()), this);
     if (editor.exec() == QDialog::Accepted && session_.document().Append(std::move(macro))) {
         editList_->addItem(FromCp949(session_.library().back().name));
         SelectEditLine(editList_->count() - 1);
@@ -466,7 +466,7 @@ void CQuilletDlg::OnRecord() {
     if (!session_.document().Editable()) return; // the library never changes while macros run
     // A macro without a name: the recorder gives it the defaults and the first free "Macro Rec. n".
     Macro macro;
-    CDialogMacroRec recorder(session_, macro, session_.lastRecordedPos(), this);
+    CDialogMacroRec recorder(session_, macro, editing_.lastRecordedPos, this);
     if (recorder.exec() == QDialog::Accepted && session_.document().Append(std::move(macro))) {
         editList_->addItem(FromCp949(session_.library().back().name));
         SelectEditLine(editList_->count() - 1);
@@ -479,7 +479,7 @@ void CQuilletDlg::OnEdit() {
     if (sel < 0 || !session_.document().Editable()) return;
     // The editor works on a copy: Cancel leaves the library as it was.
     Macro copy = session_.library()[static_cast<std::size_t>(sel)];
-    CDialogMacroEdit editor(session_, copy, sel, this);
+    CDialogMacroEdit editor(session_, editing_, copy, sel, this);
     if (editor.exec() != QDialog::Accepted) return;
     const QString name = FromCp949(copy.name);
     if (!session_.document().Replace(sel, std::move(copy))) return;

@@ -17,6 +17,7 @@
 #include <QIcon>
 #include <QPointer>
 
+#include "editing/macro_editor.h"
 #include "gui/widgets/dialog_common.h"
 #include "model/option_bits.h"
 #include "model/settings.h"
@@ -192,6 +193,9 @@ private:
 
     Session& session_;
     CAppIni& settings_;
+    // The item clipboard, the item dialogs' remembered values and the capture points, shared by every editor and
+    // recorder opened from this window until the program ends.
+    EditingContext editing_;
 
     std::unique_ptr<CDialogKeyMouseStatus> statusWindow_;
     std::unique_ptr<CDialogMacroDebug> debugWindow_;
