@@ -74,11 +74,9 @@ HeadlessRun::HeadlessRun(Session& session, std::ostream& out, std::function<std:
 
 HeadlessRun::~HeadlessRun() {
     End();
-    // The session may outlive this object; its engine must not call into it afterwards.
-    if (begun_) {
-        session_.engine().SetLogSink({});
-        session_.engine().SetRunSink({});
-    }
+    // The session may outlive this object.
+    session_.RemoveObserver(*this);
+    session_.SetView(nullptr);
 }
 
 void HeadlessRun::Line(const std::string& utf8) {
@@ -105,10 +103,9 @@ bool HeadlessRun::Begin(const std::string& cp949Library, std::ostream& err) {
     Line("library " + shown + ": " + std::to_string(session_.library().size()) + " macros");
 
     session_.SetView(this);
-    session_.engine().SetLogSink([this](const std::string& line) { Line(WithoutLineEnd(Cp949ToUtf8(line))); });
-    // Told by the engine, not read from the 33 ms display poll, so that a run that starts and ends between two polls
-    // is printed too, and in its place among the item lines.
-    session_.engine().SetRunSink([this](const Macro& m, Engine::RunEvent event) { OnRunEvent(m, event); });
+    // Told by the session as it happens, not read from the 33 ms display poll, so that a run that starts and ends
+    // between two polls is printed too, and in its place among the item lines.
+    session_.AddObserver(*this);
     // As the program at a start after it ended in run mode.
     session_.settings().macroOptions |= OptionRunModeOn;
     session_.BeginRunMode();
@@ -129,24 +126,25 @@ void HeadlessRun::End() {
     session_.End(HeldInput::Release);
 }
 
-void HeadlessRun::SetModeRadios(bool runChecked) {
-    const int mode = runChecked ? 1 : 0;
-    if (mode == mode_) return;
-    mode_ = mode;
+void HeadlessRun::RunModeChanged(bool on) {
     const std::string key = KeyLongName(session_.settings().keyMacroRun);
-    Line(runChecked ? "run mode on (" + key + " switches it off)" : "run mode off (" + key + " switches it on)");
+    Line(on ? "run mode on (" + key + " switches it off)" : "run mode off (" + key + " switches it on)");
 }
 
 void HeadlessRun::SetRunListLines(const std::vector<std::string>& lines) {
     for (const std::string& line : lines) Line("  " + Cp949ToUtf8(line));
 }
 
-void HeadlessRun::OnRunEvent(const Macro& m, Engine::RunEvent event) {
-    // The editor's test-run copy goes through the same engine; only the library's macros are printed.
-    const MacroLibrary& library = session_.library();
-    std::less<const Macro*> before;
-    if (before(&m, library.data()) || !before(&m, library.data() + library.size())) return;
-    Line((event == Engine::RunEvent::Started ? "started '" : "ended '") + Cp949ToUtf8(m.name) + "'");
+void HeadlessRun::MacroStarted(std::size_t index, Point) {
+    Line("started '" + Cp949ToUtf8(session_.library()[index].name) + "'");
+}
+
+void HeadlessRun::MacroEnded(std::size_t index, bool) {
+    Line("ended '" + Cp949ToUtf8(session_.library()[index].name) + "'");
+}
+
+void HeadlessRun::ItemLogged(const std::string& cp949Line) {
+    Line(WithoutLineEnd(Cp949ToUtf8(cp949Line)));
 }
 
 int HeadlessRun::SelectedEditIndex() const {

@@ -16,7 +16,7 @@
 namespace quillet::cli {
 
 // The run on a session: begun by Begin, ended by End (or the destructor). The session must outlive it.
-class HeadlessRun final : public NullRunView {
+class HeadlessRun final : public NullRunView, private SessionObserver {
 public:
     // now gives the time stamp at the start of each line.
     HeadlessRun(Session& session, std::ostream& out, std::function<std::string()> now);
@@ -33,20 +33,21 @@ public:
     // everything a macro holds released. Later calls do nothing.
     void End();
 
-    // RunView: what the main window would show, as lines.
-    void SetModeRadios(bool runChecked) override;
+    // RunView: the run list the main window would show, as lines.
     void SetRunListLines(const std::vector<std::string>& lines) override;
     int SelectedEditIndex() const override;
 
 private:
     void Line(const std::string& utf8);
-    // "started 'NAME'" or "ended 'NAME'" for a macro of the library.
-    void OnRunEvent(const Macro& m, Engine::RunEvent event);
+    // SessionObserver: run mode switching, "started 'NAME'" / "ended 'NAME'", the event log.
+    void RunModeChanged(bool on) override;
+    void MacroStarted(std::size_t index, Point origin) override;
+    void MacroEnded(std::size_t index, bool finished) override;
+    void ItemLogged(const std::string& cp949Line) override;
 
     Session& session_;
     std::ostream& out_;
     std::function<std::string()> now_;
-    int mode_ = -1; // -1 unknown, 0 edit, 1 run
     bool begun_ = false;
     bool ended_ = false;
 };

@@ -40,6 +40,45 @@ Session::Session(platform::Platform platform, CAppIni& settings, TimerCounter& c
       timerCounter_(counter) {
     engine_.lastTickTime = platform_.clock.NowMs();
     engineTimer_.SetOwner([this] { OnEngineTick(); });
+    // The core's events go to the observers.
+    engine_.SetLogSink([this](const std::string& line) {
+        if (logging_) Tell([&](SessionObserver& o) { o.ItemLogged(line); });
+    });
+    engine_.SetRunSink([this](const Macro& m, Engine::RunEvent event) {
+        const std::optional<std::size_t> index = IndexOf(m);
+        if (!index) return;
+        if (event == Engine::RunEvent::Started)
+            Tell([&](SessionObserver& o) { o.MacroStarted(*index, m.originPos); });
+        else
+            Tell([&](SessionObserver& o) { o.MacroEnded(*index, event == Engine::RunEvent::Finished); });
+    });
+    runMode_.SetRunModeSink([this](bool on) { Tell([&](SessionObserver& o) { o.RunModeChanged(on); }); });
+    if (imageTrigger_)
+        imageTrigger_->SetMatchSink([this](std::size_t index, Point origin, double score) {
+            Tell([&](SessionObserver& o) { o.ImageMatched(index, origin, score); });
+        });
+}
+
+void Session::AddObserver(SessionObserver& observer) {
+    if (std::find(observers_.begin(), observers_.end(), &observer) == observers_.end()) observers_.push_back(&observer);
+}
+
+void Session::RemoveObserver(SessionObserver& observer) {
+    observers_.erase(std::remove(observers_.begin(), observers_.end(), &observer), observers_.end());
+}
+
+void Session::Tell(const std::function<void(SessionObserver&)>& event) {
+    // A copy: an observer may add or remove observers while it is told.
+    const std::vector<SessionObserver*> now = observers_;
+    for (SessionObserver* o : now)
+        if (std::find(observers_.begin(), observers_.end(), o) != observers_.end()) event(*o);
+}
+
+std::optional<std::size_t> Session::IndexOf(const Macro& m) const {
+    const std::less<const Macro*> before;
+    if (library_.empty() || before(&m, library_.data()) || !before(&m, library_.data() + library_.size()))
+        return std::nullopt;
+    return static_cast<std::size_t>(&m - library_.data());
 }
 
 Session::~Session() {
@@ -154,7 +193,7 @@ void Session::End(HeldInput held) {
     if (windowTimers_)
         for (const WindowTimerPeriod& timer : kWindowTimers) loop_.StopTimer(timer.id);
     windowTimers_ = false;
-    engine_.SetLogSink({});
+    logging_ = false;
     view_ = nullptr;
 
     if (runModeBegun_) runMode_.OnMainWindowDestroyed();

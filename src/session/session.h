@@ -16,6 +16,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "engine/engine.h"
 #include "engine/mm_timer.h"
@@ -24,6 +25,7 @@
 #include "platform/platform.h"
 #include "session/event_loop.h"
 #include "session/library_document.h"
+#include "session/session_observer.h"
 #include "triggers/input_router.h"
 #include "triggers/run_mode.h"
 #include "triggers/run_view.h"
@@ -59,6 +61,11 @@ public:
     TimerCounter& timerCounter() { return timerCounter_; }
     // Handles every person's input event that has arrived (a macro editor's test run does so before each tick).
     void DrainInput();
+
+    // Watchers of what happens (SessionObserver), told in the order they were added. An observer must be removed
+    // before it goes; adding one twice adds nothing.
+    void AddObserver(SessionObserver& observer);
+    void RemoveObserver(SessionObserver& observer);
 
     // What run mode shows; null shows nothing. The view must outlive the session or be detached first.
     void SetView(RunView* view) { view_ = view; }
@@ -110,6 +117,10 @@ private:
         std::atomic<bool> drainPosted{false};
     };
     void PostInput(std::function<void()> fn);
+    // Tells every observer; observers added or removed meanwhile take effect at the next event.
+    void Tell(const std::function<void(SessionObserver&)>& event);
+    // The library index of a library macro; nothing for another macro (the editor's working copy).
+    std::optional<std::size_t> IndexOf(const Macro& m) const;
     void OnEngineTick();
     void StartWindowTimer(int id, uint32_t periodMs);
 
@@ -127,6 +138,8 @@ private:
     std::unique_ptr<ImageConditions> images_; // the image trigger, or none without template matching
     RunModeController runMode_;
 
+    std::vector<SessionObserver*> observers_;
+    bool logging_ = true; // item lines are told until the end
     TimerCounter& timerCounter_;
     std::shared_ptr<Inbox> inbox_ = std::make_shared<Inbox>();
     bool runModeBegun_ = false;

@@ -340,6 +340,7 @@ void ImageTrigger::Apply(Macro& m, const Outcome& outcome) {
         view_.ShowImageResult(m.name, BgrImageView{picture.cols, picture.rows, picture.step, picture.data});
     }
     const bool matched = ImageMatchReaches(match.maxVal, m.imageOptions);
+    if (matched && matchSink_) matchSink_(static_cast<std::size_t>(&m - engine_.library().data()), match.origin, match.maxVal);
     const bool fire = (m.flags & FlagImageOnChange) != 0 ? matched && !m.lastImageMatch : matched;
     if (!IsRunning(m) && fire) engine_.StartMacroWithOrigin(m, 1, match.origin, (m.imageOptions & ImageMoveMouse) != 0);
     m.lastImageMatch = matched;

@@ -126,6 +126,11 @@ public:
     // The same for a given correlation map.
     const cv::Mat& RenderResult(const ImageMatch& match, const cv::Mat& map);
 
+    // Told of every condition that found its picture (the score reached the macro's threshold): the library index,
+    // the picture's centre and the score. Empty = not told.
+    using MatchSink = std::function<void(std::size_t index, Point origin, double score)>;
+    void SetMatchSink(MatchSink sink) { matchSink_ = std::move(sink); }
+
     // Forgets every decoded template; the next evaluation reads the files again.
     void ClearTemplateCache() { cache_.clear(); }
     // How often a template file was decoded (a changed or new file).
@@ -177,6 +182,7 @@ private:
     const CAppIni& settings_;
     platform::Screen& screen_;
     RunView& view_;
+    MatchSink matchSink_;
 
     platform::Poster post_;
     std::unique_ptr<MatchWorker> worker_;

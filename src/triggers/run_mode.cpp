@@ -72,6 +72,7 @@ void RunModeController::EnterRunMode() {
     if (engine_.runMode || !runRadio_) return;
     settings_.macroOptions |= OptionRunModeOn;
     engine_.StartRunMode(); // sequence number, run-mode flag, exclusive section
+    if (runModeSink_) runModeSink_(true);
     for (Macro& m : library_)
         if ((m.flags & FlagAutoStart) != 0) engine_.StartMacro(m, 1);
 
@@ -103,6 +104,7 @@ void RunModeController::EnterRunMode() {
 void RunModeController::LeaveRunMode() {
     if (!engine_.runMode || runRadio_) return;
     settings_.macroOptions &= ~OptionRunModeOn;
+    if (runModeSink_) runModeSink_(false);
     image_.Cancel();
     // Also clears the run-mode flag, the sequence number and the exclusive section.
     engine_.StopAllMacros(HeldInput::AsSettingSays);

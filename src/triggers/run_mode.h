@@ -107,6 +107,9 @@ public:
     // Period of window timer 1003: the setting colorDelay, at least 1 ms.
     uint32_t ColorTimerPeriod() const;
 
+    // Told when run mode is entered (before its auto-start macros start) and left (before its macros stop).
+    void SetRunModeSink(std::function<void(bool on)> sink) { runModeSink_ = std::move(sink); }
+
     bool runMode() const { return engine_.runMode; }
     bool runRadioChecked() const { return runRadio_; }
     int trayBlinkCount() const { return trayBlinkCount_; }
@@ -125,6 +128,7 @@ private:
     CMmTimer& engineTimer_;
     ImageConditions& image_;
     RunView& view_;
+    std::function<void(bool)> runModeSink_;
     WindowTimerControl& timers_;
 
     bool runRadio_ = false;                          // radio 1014 checked (1015 otherwise)

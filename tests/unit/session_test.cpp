@@ -240,6 +240,56 @@ TEST_F(SessionTest, APersonsStopKeyGoesBeforeTheWaitingTickAndTicksDoNotPileUp) 
     EXPECT_FALSE(IsRunning(session.library()[0]));
 }
 
+// Records what the session tells, one line an event.
+class EventLog final : public SessionObserver {
+public:
+    void RunModeChanged(bool on) override { lines.push_back(on ? "run on" : "run off"); }
+    void MacroStarted(std::size_t index, Point) override { lines.push_back("start " + std::to_string(index)); }
+    void MacroEnded(std::size_t index, bool finished) override {
+        lines.push_back((finished ? "finish " : "stop ") + std::to_string(index));
+    }
+    void ItemLogged(const std::string& line) override { lines.push_back("log " + line.substr(0, line.find(':'))); }
+    std::vector<std::string> lines;
+};
+
+TEST_F(SessionTest, ObserversAreToldEveryStartAndEndOnceInOrderAmongTheLogLines) {
+    Macro tap = MakeNewMacro("tap"); // one key: it starts and ends within one tick
+    tap.flags |= FlagStartKey;
+    tap.startKey = VK_F3;
+    tap.items.push_back(MakeKeyItem('A', ActionPress | ActionRelease));
+    Macro auto_ = MakeNewMacro("auto");
+    auto_.flags = (auto_.flags | FlagAutoStart) & ~(FlagStartKey | FlagStopKey);
+    auto_.setRepeatCount(0);
+    auto_.items.push_back(MakeDelayItem(100000, DelayTime));
+    session.library() = {tap, auto_};
+    EventLog log, second;
+    session.AddObserver(log);
+    session.AddObserver(log); // once only
+    session.AddObserver(second);
+    session.RemoveObserver(second);
+    settings.macroOptions = OptionRunModeOn;
+    session.BeginRunMode();
+    ASSERT_TRUE(session.StartInputMonitoring());
+
+    RawInputRecord key;
+    key.vkey = VK_F3;
+    for (int i = 0; i < 3; ++i) {
+        key.message = platform::WM_KEYDOWN;
+        fake.PushRaw(key);
+        key.message = platform::WM_KEYUP;
+        fake.PushRaw(key);
+        loop.RunPosted();
+        fake.AdvanceMs(33);
+        fake.FireTimers();
+        loop.RunPosted();
+    }
+    session.End(HeldInput::Release);
+    EXPECT_EQ(log.lines, (std::vector<std::string>{"run on", "start 1", "start 0", "log tap", "finish 0", "start 0",
+                                                   "log tap", "finish 0", "start 0", "log tap", "finish 0", "stop 1"}));
+    EXPECT_TRUE(second.lines.empty());
+    session.RemoveObserver(log);
+}
+
 TEST_F(SessionTest, TheEndReleasesWhatMacrosHoldWhateverTheReleaseSetting) {
     Macro holder = MakeNewMacro("holder");
     holder.items.push_back(MakeKeyItem(0x10, ActionPress)); // Shift down

@@ -96,7 +96,8 @@ CQuilletDlg::CQuilletDlg(Session& session, VersionInfo version, QWidget* parent)
     // The tool windows, hidden until their buttons show them.
     statusWindow_ = std::make_unique<CDialogKeyMouseStatus>(session_.keyMouseStatus(), settings_, this);
     debugWindow_ = std::make_unique<CDialogMacroDebug>(session_.library(), settings_, this);
-    session_.engine().SetLogSink(debugWindow_->LogSink());
+    debugLog_ = debugWindow_->LogSink();
+    session_.AddObserver(*this);
     overlay_ = std::make_unique<CMarkerOverlay>();
 
     toggleHint_->setText(ToggleHintText());
@@ -692,6 +693,8 @@ void CQuilletDlg::Destroy() {
     // the release setting says: keys faked down by a program that has ended stay down in the X server. (Run mode is
     // restored at the next start: bit 0x2 stays set.)
     session_.End(HeldInput::Release);
+    session_.RemoveObserver(*this);
+    debugLog_ = {};
 
     // The tool windows store their positions as they go.
     statusWindow_.reset();
@@ -705,6 +708,10 @@ void CQuilletDlg::Destroy() {
     overlay_.reset();
     for (auto& [title, window] : imageWindows_)
         if (window) window->close();
+}
+
+void CQuilletDlg::ItemLogged(const std::string& cp949Line) {
+    if (debugLog_) debugLog_(cp949Line);
 }
 
 // --- RunView --------------------------------------------------------------------------------------------------------

@@ -39,7 +39,7 @@ class CDialogMacroDebug;
 class CHyperLink;
 class CMarkerOverlay;
 
-class CQuilletDlg final : public CDialogCommon, public RunView, private DocumentQuestions {
+class CQuilletDlg final : public CDialogCommon, public RunView, private DocumentQuestions, private SessionObserver {
     Q_OBJECT
 public:
     enum ControlId {
@@ -186,6 +186,9 @@ private:
     void RestoreWindow();
     void ExportMacros(const std::vector<std::size_t>& which, const QString& suggestedName);
 
+    // SessionObserver: the event log goes to the run status window.
+    void ItemLogged(const std::string& cp949Line) override;
+
     // DocumentQuestions: message boxes.
     bool AskSaveChanges() override;
     bool AskOverwriteDamaged(const std::string& cp949Name) override;
@@ -199,6 +202,7 @@ private:
 
     std::unique_ptr<CDialogKeyMouseStatus> statusWindow_;
     std::unique_ptr<CDialogMacroDebug> debugWindow_;
+    Engine::LogSink debugLog_; // feeds debugWindow_
     std::unique_ptr<CMarkerOverlay> overlay_;
     std::map<std::string, QPointer<QLabel>> imageWindows_;
     QSystemTrayIcon* tray_ = nullptr;
