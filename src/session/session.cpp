@@ -53,10 +53,12 @@ Session::Session(platform::Platform platform, CAppIni& settings, TimerCounter& c
             Tell([&](SessionObserver& o) { o.MacroEnded(*index, event == Engine::RunEvent::Finished); });
     });
     runMode_.SetRunModeSink([this](bool on) { Tell([&](SessionObserver& o) { o.RunModeChanged(on); }); });
+#ifdef QUILLET_IMAGE_CONDITIONS
     if (imageTrigger_)
         imageTrigger_->SetMatchSink([this](std::size_t index, Point origin, double score) {
             Tell([&](SessionObserver& o) { o.ImageMatched(index, origin, score); });
         });
+#endif
 }
 
 void Session::AddObserver(SessionObserver& observer) {
