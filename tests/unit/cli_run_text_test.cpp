@@ -86,17 +86,22 @@ void TapKey(platform::FakePlatform& fake, ManualLoop& loop, uint8_t vk) {
     loop.RunPosted();
 }
 
+// lib.m: "typer" (F2 starts, F3 stops) presses and lets go A; "holder" (F4) presses Shift and waits 100 s.
+void SaveTyperAndHolder() {
+    Macro typer = MakeNewMacro("typer");
+    typer.items.push_back(MakeKeyItem(0x41, ActionPress | ActionRelease));
+    Macro holder = MakeNewMacro("holder");
+    holder.startKey = 0x73;
+    holder.items.push_back(MakeKeyItem(0x10, ActionPress));
+    holder.items.push_back(MakeDelayItem(100000, DelayTime));
+    ASSERT_TRUE(SaveMacroLibrary("lib.m", {typer, holder}).ok);
+}
+
 using HeadlessRunTest = CliFolder;
 
 TEST_F(HeadlessRunTest, RunsTheTriggersAsTheProgramDoesPrintsWhatItWouldShowAndReleasesAllAtTheEnd) {
     constexpr uint8_t VK_SHIFT = 0x10, VK_F2 = 0x71, VK_F4 = 0x73, VK_F12 = 0x7B;
-    Macro typer = MakeNewMacro("typer"); // F2
-    typer.items.push_back(MakeKeyItem(0x41, ActionPress | ActionRelease));
-    Macro holder = MakeNewMacro("holder");
-    holder.startKey = VK_F4;
-    holder.items.push_back(MakeKeyItem(VK_SHIFT, ActionPress));
-    holder.items.push_back(MakeDelayItem(100000, DelayTime));
-    ASSERT_TRUE(SaveMacroLibrary("lib.m", {typer, holder}).ok);
+    ASSERT_NO_FATAL_FAILURE(SaveTyperAndHolder());
 
     platform::FakePlatform fake;
     CAppIni settings("Quillet.ini", false); // run mode was off at the last end: entered all the same
@@ -158,14 +163,8 @@ TEST_F(HeadlessRunTest, RunsTheTriggersAsTheProgramDoesPrintsWhatItWouldShowAndR
 }
 
 TEST_F(HeadlessRunTest, PrintsEveryStartAndEndInItsPlaceAmongTheItemLinesHoweverShortTheRun) {
-    constexpr uint8_t VK_SHIFT = 0x10, VK_F2 = 0x71, VK_F3 = 0x72, VK_F4 = 0x73;
-    Macro typer = MakeNewMacro("typer"); // F2 starts, F3 stops
-    typer.items.push_back(MakeKeyItem(0x41, ActionPress | ActionRelease));
-    Macro holder = MakeNewMacro("holder");
-    holder.startKey = VK_F4;
-    holder.items.push_back(MakeKeyItem(VK_SHIFT, ActionPress));
-    holder.items.push_back(MakeDelayItem(100000, DelayTime));
-    ASSERT_TRUE(SaveMacroLibrary("lib.m", {typer, holder}).ok);
+    constexpr uint8_t VK_F2 = 0x71, VK_F3 = 0x72, VK_F4 = 0x73;
+    ASSERT_NO_FATAL_FAILURE(SaveTyperAndHolder());
 
     platform::FakePlatform fake;
     CAppIni settings("Quillet.ini", false);
