@@ -20,7 +20,6 @@
 #include "engine/engine.h"
 #include "platform/fake/fake_platform.h"
 #include "triggers/image_trigger.h"
-#include "triggers/run_view.h"
 
 namespace {
 
@@ -103,7 +102,6 @@ struct Scene {
     CAppIni settings{"/nonexistent-quillet-dir/Quillet.ini", false};
     MacroLibrary library;
     Engine engine{library, settings, fake.platform(), 1u};
-    NullRunView view;
     std::unique_ptr<ImageTrigger> trigger;
     std::filesystem::path dir;
     std::string path;
@@ -112,7 +110,7 @@ struct Scene {
 Scene& TheScene() {
     static Scene scene;
     if (!scene.trigger)
-        scene.trigger = std::make_unique<ImageTrigger>(scene.engine, scene.settings, *scene.screenImage, scene.view);
+        scene.trigger = std::make_unique<ImageTrigger>(scene.engine, scene.settings, *scene.screenImage);
     return scene;
 }
 

@@ -32,7 +32,6 @@
 #include "platform/x11/xvfb_server.h"
 #include "triggers/image_trigger.h"
 #include "triggers/pixel_batch.h"
-#include "triggers/run_view.h"
 
 // X headers last.
 #include <X11/Xlib.h>
@@ -142,12 +141,11 @@ int main(int argc, char** argv) {
     m.imageRectEnd = PackPoint(kW, kH);
     library.push_back(std::move(m));
     engine.StartMacro(library[0], 1); // kept running: only the evaluation is timed
-    NullRunView view;
     NoStamps noStamps(x11->screen());
 
-    ImageTrigger plain(engine, settings, x11->screen(), view);
-    ImageTrigger damage(engine, settings, x11->screen(), view);
-    ImageTrigger compare(engine, settings, noStamps, view);
+    ImageTrigger plain(engine, settings, x11->screen());
+    ImageTrigger damage(engine, settings, x11->screen());
+    ImageTrigger compare(engine, settings, noStamps);
     if (!plain.Match(library[0])) {
         std::fprintf(stderr, "bench_image_conditions: the search found nothing to search\n");
         return 1;
@@ -176,7 +174,7 @@ int main(int argc, char** argv) {
     std::condition_variable cv;
     std::deque<std::function<void()>> posted;
     ImageTrigger threaded(
-        engine, settings, x11->screen(), view,
+        engine, settings, x11->screen(),
         [&](std::function<void()> fn) {
             {
                 std::lock_guard lock(mutex);

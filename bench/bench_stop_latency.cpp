@@ -261,7 +261,7 @@ int main(int argc, char** argv) {
             m.items.push_back(MakeDelayItem(10, DelayTime));
             session.library().push_back(m);
         }
-        session.BeginRunMode();
+        session.BeginRunMode(std::nullopt);
         session.StartWindowTimers(); // clock, colour and image conditions, as the program has them
         const bool watching = session.StartInputMonitoring();
         ready = watching;

@@ -76,7 +76,6 @@ HeadlessRun::~HeadlessRun() {
     End();
     // The session may outlive this object.
     session_.RemoveObserver(*this);
-    session_.SetView(nullptr);
 }
 
 void HeadlessRun::Line(const std::string& utf8) {
@@ -102,13 +101,12 @@ bool HeadlessRun::Begin(const std::string& cp949Library, std::ostream& err) {
     begun_ = true;
     Line("library " + shown + ": " + std::to_string(session_.library().size()) + " macros");
 
-    session_.SetView(this);
     // Told by the session as it happens, not read from the 33 ms display poll, so that a run that starts and ends
     // between two polls is printed too, and in its place among the item lines.
     session_.AddObserver(*this);
     // As the program at a start after it ended in run mode.
     session_.settings().macroOptions |= OptionRunModeOn;
-    session_.BeginRunMode();
+    session_.BeginRunMode(Selection());
     const bool watching = session_.StartInputMonitoring();
     if (!watching)
         err << "quillet-cli: warning: the keyboard and mouse cannot be watched: hotkeys and the toggle key do not "
@@ -129,10 +127,8 @@ void HeadlessRun::End() {
 void HeadlessRun::RunModeChanged(bool on) {
     const std::string key = KeyLongName(session_.settings().keyMacroRun);
     Line(on ? "run mode on (" + key + " switches it off)" : "run mode off (" + key + " switches it on)");
-}
-
-void HeadlessRun::SetRunListLines(const std::vector<std::string>& lines) {
-    for (const std::string& line : lines) Line("  " + Cp949ToUtf8(line));
+    if (on)
+        for (const std::string& line : RunListLines(session_.library())) Line("  " + Cp949ToUtf8(line));
 }
 
 void HeadlessRun::MacroStarted(std::size_t index, Point) {
@@ -147,10 +143,10 @@ void HeadlessRun::ItemLogged(const std::string& cp949Line) {
     Line(WithoutLineEnd(Cp949ToUtf8(cp949Line)));
 }
 
-int HeadlessRun::SelectedEditIndex() const {
-    // The program selects macroSel in its list at the start.
+std::optional<std::size_t> HeadlessRun::Selection() const {
     const int sel = session_.settings().macroSel;
-    return sel >= 0 && static_cast<std::size_t>(sel) < session_.library().size() ? sel : -1;
+    if (sel < 0 || static_cast<std::size_t>(sel) >= session_.library().size()) return std::nullopt;
+    return static_cast<std::size_t>(sel);
 }
 
 int RunCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {

@@ -7,16 +7,16 @@
 
 #include <functional>
 #include <iosfwd>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "session/session.h"
-#include "triggers/run_view.h"
 
 namespace quillet::cli {
 
 // The run on a session: begun by Begin, ended by End (or the destructor). The session must outlive it.
-class HeadlessRun final : public NullRunView, private SessionObserver {
+class HeadlessRun final : private SessionObserver {
 public:
     // now gives the time stamp at the start of each line.
     HeadlessRun(Session& session, std::ostream& out, std::function<std::string()> now);
@@ -33,13 +33,12 @@ public:
     // everything a macro holds released. Later calls do nothing.
     void End();
 
-    // RunView: the run list the main window would show, as lines.
-    void SetRunListLines(const std::vector<std::string>& lines) override;
-    int SelectedEditIndex() const override;
-
 private:
     void Line(const std::string& utf8);
-    // SessionObserver: run mode switching, "started 'NAME'" / "ended 'NAME'", the event log.
+    // The macro the program would have selected in its list at the start: macroSel, when it names one.
+    std::optional<std::size_t> Selection() const;
+    // SessionObserver: run mode switching (with the run list the main window would show, as lines), "started
+    // 'NAME'" / "ended 'NAME'", the event log.
     void RunModeChanged(bool on) override;
     void MacroStarted(std::size_t index, Point origin) override;
     void MacroEnded(std::size_t index, bool finished) override;

@@ -13,12 +13,12 @@ namespace {
 std::unique_ptr<ImageConditions> MakeImageConditions([[maybe_unused]] Engine& engine,
                                                      [[maybe_unused]] CAppIni& settings,
                                                      [[maybe_unused]] platform::Screen& screen,
-                                                     [[maybe_unused]] RunView& view, [[maybe_unused]] EventLoop& loop,
+                                                     [[maybe_unused]] EventLoop& loop,
                                                      ImageTrigger*& trigger) {
 #ifdef QUILLET_IMAGE_CONDITIONS
     // Searches run on a worker thread; their results come back through the loop.
     auto image = std::make_unique<ImageTrigger>(
-        engine, settings, screen, view, [&loop](std::function<void()> fn) { loop.Post(std::move(fn)); },
+        engine, settings, screen, [&loop](std::function<void()> fn) { loop.Post(std::move(fn)); },
         std::make_unique<ThreadMatchWorker>());
     trigger = image.get();
     return image;
@@ -35,8 +35,8 @@ Session::Session(platform::Platform platform, CAppIni& settings, TimerCounter& c
     : platform_(platform), settings_(settings), loop_(loop), engine_(library_, settings, platform, seed),
       document_(library_, settings, engine_), status_(platform.io, platform.ime), router_(platform.io),
       engineTimer_(platform.clock, counter, [&loop](std::function<void()> fn) { loop.Post(std::move(fn)); }),
-      images_(MakeImageConditions(engine_, settings, platform.screen, *this, loop, imageTrigger_)),
-      runMode_(engine_, settings, platform.io, platform.screen, platform.clock, engineTimer_, *images_, *this, *this),
+      images_(MakeImageConditions(engine_, settings, platform.screen, loop, imageTrigger_)),
+      runMode_(engine_, settings, platform.io, platform.screen, platform.clock, engineTimer_, *images_, *this),
       timerCounter_(counter) {
     engine_.lastTickTime = platform_.clock.NowMs();
     engineTimer_.SetOwner([this] { OnEngineTick(); });
@@ -54,10 +54,14 @@ Session::Session(platform::Platform platform, CAppIni& settings, TimerCounter& c
     });
     runMode_.SetRunModeSink([this](bool on) { Tell([&](SessionObserver& o) { o.RunModeChanged(on); }); });
 #ifdef QUILLET_IMAGE_CONDITIONS
-    if (imageTrigger_)
+    if (imageTrigger_) {
         imageTrigger_->SetMatchSink([this](std::size_t index, Point origin, double score) {
             Tell([&](SessionObserver& o) { o.ImageMatched(index, origin, score); });
         });
+        imageTrigger_->SetResultSink([this](std::size_t index, const BgrImageView& picture) {
+            Tell([&](SessionObserver& o) { o.ImageResult(index, picture); });
+        });
+    }
 #endif
 }
 
@@ -101,12 +105,13 @@ std::optional<LibraryDocument::LoadReport> Session::OpenLibrary(const std::strin
 
 // --- Running ----------------------------------------------------------------------------------------------------
 
-void Session::BeginRunMode() {
+void Session::BeginRunMode(std::optional<std::size_t> selected) {
     engine_.lastTickTime = platform_.clock.NowMs();
     runModeBegun_ = true;
     router_.Push(runMode_);
     // Restores run mode when it was on at the last end.
-    runMode_.Initialise();
+    runMode_.SetSelectedMacro(selected);
+    runMode_.Initialise(selected);
 }
 
 bool Session::StartInputMonitoring() {
@@ -196,48 +201,11 @@ void Session::End(HeldInput held) {
         for (const WindowTimerPeriod& timer : kWindowTimers) loop_.StopTimer(timer.id);
     windowTimers_ = false;
     logging_ = false;
-    view_ = nullptr;
 
     if (runModeBegun_) runMode_.OnMainWindowDestroyed();
     engine_.StopEverything(held);
     engineTimer_.Stop();
     engineTimer_.SetOwner({});
-}
-
-// --- The view ---------------------------------------------------------------------------------------------------
-
-void Session::SetEditingEnabled(bool enabled) {
-    if (view_) view_->SetEditingEnabled(enabled);
-}
-void Session::SetModeRadios(bool runChecked) {
-    if (view_) view_->SetModeRadios(runChecked);
-}
-void Session::ShowRunList(bool show) {
-    if (view_) view_->ShowRunList(show);
-}
-void Session::SetRunListLines(const std::vector<std::string>& lines) {
-    if (view_) view_->SetRunListLines(lines);
-}
-void Session::SetRunningLines(const std::vector<bool>& running) {
-    if (view_) view_->SetRunningLines(running);
-}
-int Session::SelectedEditIndex() const {
-    return view_ ? view_->SelectedEditIndex() : -1;
-}
-void Session::HideStatusWindow() {
-    if (view_) view_->HideStatusWindow();
-}
-void Session::ShowBalloon(const std::string& title, const std::string& text, int timeoutMs) {
-    if (view_) view_->ShowBalloon(title, text, timeoutMs);
-}
-void Session::SetTrayIcon(TrayIcon icon, const std::string& tooltip) {
-    if (view_) view_->SetTrayIcon(icon, tooltip);
-}
-void Session::DrawColorMarkers(const std::vector<platform::MarkerRect>& markers) {
-    if (view_) view_->DrawColorMarkers(markers);
-}
-void Session::ShowImageResult(const std::string& title, const BgrImageView& image) {
-    if (view_) view_->ShowImageResult(title, image);
 }
 
 } // namespace quillet

@@ -28,13 +28,12 @@
 #include "session/session_observer.h"
 #include "triggers/input_router.h"
 #include "triggers/run_mode.h"
-#include "triggers/run_view.h"
 
 namespace quillet {
 
 class ImageTrigger;
 
-class Session final : private WindowTimerControl, private RunView {
+class Session final : private WindowTimerControl {
 public:
     // platform, settings, counter and loop must outlive the session. seed: the engine's random numbers (by default
     // from the clock).
@@ -67,9 +66,6 @@ public:
     void AddObserver(SessionObserver& observer);
     void RemoveObserver(SessionObserver& observer);
 
-    // What run mode shows; null shows nothing. The view must outlive the session or be detached first.
-    void SetView(RunView* view) { view_ = view; }
-
     // --- The library ---
     // Loads the file as the current library (macroFileName := name) with the engine's state reset (run-mode flag
     // off, exclusive section free, sequence number from the settings). Refused (nothing) while run mode is on.
@@ -77,11 +73,11 @@ public:
 
     // --- The desktop program's run ---
     // Run mode's share of input at the bottom of the router, the engine ticking, run mode restored when it was on
-    // at the last end (macroOptions bit 0x2).
-    void BeginRunMode();
+    // at the last end (macroOptions bit 0x2), with selected as the macro selected in the list of names.
+    void BeginRunMode(std::optional<std::size_t> selected);
     // Starts watching the desktop's keyboard and mouse; false when the platform cannot.
     bool StartInputMonitoring();
-    // The four window timers of run mode (running display, tray, clock, colour and image).
+    // The polling timers of run mode (clock; colour and image).
     void StartWindowTimers();
     // Handles now every input event the system has delivered so far (before a shutdown request, for example).
     void FlushInput();
@@ -97,18 +93,6 @@ public:
 private:
     // WindowTimerControl
     void RestartColorTimer(uint32_t periodMs) override;
-    // RunView: forwards to the attached view.
-    void SetEditingEnabled(bool enabled) override;
-    void SetModeRadios(bool runChecked) override;
-    void ShowRunList(bool show) override;
-    void SetRunListLines(const std::vector<std::string>& lines) override;
-    void SetRunningLines(const std::vector<bool>& running) override;
-    int SelectedEditIndex() const override;
-    void HideStatusWindow() override;
-    void ShowBalloon(const std::string& title, const std::string& text, int timeoutMs) override;
-    void SetTrayIcon(TrayIcon icon, const std::string& tooltip) override;
-    void DrawColorMarkers(const std::vector<platform::MarkerRect>& markers) override;
-    void ShowImageResult(const std::string& title, const BgrImageView& image) override;
 
     // Input posted by the monitor's thread waits here until the loop drains it (or an engine tick does first).
     struct Inbox {
@@ -127,7 +111,6 @@ private:
     platform::Platform platform_;
     CAppIni& settings_;
     EventLoop& loop_;
-    RunView* view_ = nullptr;
     MacroLibrary library_;
     Engine engine_;
     LibraryDocument document_;

@@ -1,6 +1,6 @@
 // What happens in the running program, told to whoever watches it (the desktop program's windows, quillet-cli
-// run): run mode switching, every start and end of a library macro, every image condition that matched, every line
-// of the event log. Told on the session's thread, in the order it happens (a start before the macro's first log
+// run): run mode switching, every start and end of a library macro, every image condition that matched (and its result
+// picture when asked for), every line of the event log. Told on the session's thread, in the order it happens (a start before the macro's first log
 // line, its end after the last). Every method has an empty default: a watcher overrides what it shows.
 #pragma once
 
@@ -8,6 +8,7 @@
 #include <string>
 
 #include "model/macro.h"
+#include "triggers/run_mode.h"
 
 namespace quillet {
 
@@ -26,6 +27,9 @@ public:
     // The image condition of library macro index found its picture (score at least its threshold) centred at
     // origin; whether that starts the macro is the condition's business.
     virtual void ImageMatched(std::size_t index, Point origin, double score) { (void)index, (void)origin, (void)score; }
+    // The picture of an image search's result for library macro index, while macroOptions asks for the result
+    // window; valid only during the call.
+    virtual void ImageResult(std::size_t index, const BgrImageView& picture) { (void)index, (void)picture; }
     // One line of the event log: CP949 "<name>: <item text>" with its CR LF, or a notice.
     virtual void ItemLogged(const std::string& cp949Line) { (void)cp949Line; }
 };

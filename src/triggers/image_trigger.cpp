@@ -74,12 +74,12 @@ void ThreadMatchWorker::Submit(std::function<void()> job) {
     ready_.notify_one();
 }
 
-ImageTrigger::ImageTrigger(Engine& engine, const CAppIni& settings, platform::Screen& screen, RunView& view)
-    : ImageTrigger(engine, settings, screen, view, nullptr, nullptr) {}
+ImageTrigger::ImageTrigger(Engine& engine, const CAppIni& settings, platform::Screen& screen)
+    : ImageTrigger(engine, settings, screen, nullptr, nullptr) {}
 
-ImageTrigger::ImageTrigger(Engine& engine, const CAppIni& settings, platform::Screen& screen, RunView& view,
-                           platform::Poster post, std::unique_ptr<MatchWorker> worker)
-    : engine_(engine), settings_(settings), screen_(screen), view_(view), post_(std::move(post)),
+ImageTrigger::ImageTrigger(Engine& engine, const CAppIni& settings, platform::Screen& screen, platform::Poster post,
+                           std::unique_ptr<MatchWorker> worker)
+    : engine_(engine), settings_(settings), screen_(screen), post_(std::move(post)),
       worker_(std::move(worker)), self_(std::make_shared<ImageTrigger*>(this)) {
     if (!post_) post_ = [](std::function<void()> fn) { fn(); };
     if (!worker_) worker_ = std::make_unique<InlineMatchWorker>();
@@ -335,12 +335,13 @@ void ImageTrigger::Finish(std::size_t index, uint64_t epoch, std::shared_ptr<Out
 
 void ImageTrigger::Apply(Macro& m, const Outcome& outcome) {
     const ImageMatch& match = outcome.match;
-    if ((settings_.macroOptions & OptionImageResultWindow) != 0) {
+    const auto index = static_cast<std::size_t>(&m - engine_.library().data());
+    if ((settings_.macroOptions & OptionImageResultWindow) != 0 && resultSink_) {
         const cv::Mat& picture = RenderResult(match, outcome.map);
-        view_.ShowImageResult(m.name, BgrImageView{picture.cols, picture.rows, picture.step, picture.data});
+        resultSink_(index, BgrImageView{picture.cols, picture.rows, picture.step, picture.data});
     }
     const bool matched = ImageMatchReaches(match.maxVal, m.imageOptions);
-    if (matched && matchSink_) matchSink_(static_cast<std::size_t>(&m - engine_.library().data()), match.origin, match.maxVal);
+    if (matched && matchSink_) matchSink_(index, match.origin, match.maxVal);
     const bool fire = (m.flags & FlagImageOnChange) != 0 ? matched && !m.lastImageMatch : matched;
     if (!IsRunning(m) && fire) engine_.StartMacroWithOrigin(m, 1, match.origin, (m.imageOptions & ImageMoveMouse) != 0);
     m.lastImageMatch = matched;

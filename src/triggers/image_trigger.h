@@ -33,7 +33,6 @@
 #include "model/settings.h"
 #include "platform/platform.h"
 #include "triggers/run_mode.h"
-#include "triggers/run_view.h"
 
 namespace quillet {
 
@@ -82,10 +81,10 @@ private:
 class ImageTrigger final : public ImageConditions {
 public:
     // Synchronous: searches run inline and their results are applied before EvaluateImageTriggers returns.
-    ImageTrigger(Engine& engine, const CAppIni& settings, platform::Screen& screen, RunView& view);
+    ImageTrigger(Engine& engine, const CAppIni& settings, platform::Screen& screen);
     // Searches run on `worker`; their results come back through `post` (which runs a closure on this object's
     // thread). The worker goes with the trigger.
-    ImageTrigger(Engine& engine, const CAppIni& settings, platform::Screen& screen, RunView& view,
+    ImageTrigger(Engine& engine, const CAppIni& settings, platform::Screen& screen,
                  platform::Poster post, std::unique_ptr<MatchWorker> worker);
     ~ImageTrigger() override;
     ImageTrigger(const ImageTrigger&) = delete;
@@ -130,6 +129,10 @@ public:
     // the picture's centre and the score. Empty = not told.
     using MatchSink = std::function<void(std::size_t index, Point origin, double score)>;
     void SetMatchSink(MatchSink sink) { matchSink_ = std::move(sink); }
+    // Told of every search's result picture (RenderResult) while macroOptions asks for the result window: the
+    // library index and the picture, valid only during the call. Empty = not told (and nothing is drawn).
+    using ResultSink = std::function<void(std::size_t index, const BgrImageView& picture)>;
+    void SetResultSink(ResultSink sink) { resultSink_ = std::move(sink); }
 
     // Forgets every decoded template; the next evaluation reads the files again.
     void ClearTemplateCache() { cache_.clear(); }
@@ -181,8 +184,8 @@ private:
     Engine& engine_;
     const CAppIni& settings_;
     platform::Screen& screen_;
-    RunView& view_;
     MatchSink matchSink_;
+    ResultSink resultSink_;
 
     platform::Poster post_;
     std::unique_ptr<MatchWorker> worker_;

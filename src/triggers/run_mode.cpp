@@ -1,7 +1,6 @@
 #include "triggers/run_mode.h"
 
 #include <algorithm>
-#include <limits>
 
 #include "model/cp949.h"
 #include "model/ini_file.h"
@@ -10,51 +9,32 @@
 
 namespace quillet {
 
-namespace {
-
-constexpr std::size_t kBalloonMacros = 32; // the balloon and its mask cover the first 32 macros
-
-} // namespace
-
 bool InClockWindow(int32_t startTime, int32_t stopTime, int32_t v) {
     if (startTime < stopTime) return startTime <= v && v <= stopTime;
     return v >= startTime || v <= stopTime;
 }
 
+std::vector<std::string> RunListLines(const MacroLibrary& library) {
+    std::vector<std::string> lines;
+    lines.reserve(library.size());
+    for (const Macro& m : library) {
+        std::string line = RunListText(m);
+        line.resize(CutCp949(line, kRunListLineMax).size());
+        lines.push_back(std::move(line));
+    }
+    return lines;
+}
+
 RunModeController::RunModeController(Engine& engine, CAppIni& settings, platform::InputOutput& io,
                                      platform::Screen& screen, platform::Clock& clock, CMmTimer& engineTimer,
-                                     ImageConditions& image, RunView& view, WindowTimerControl& timers)
+                                     ImageConditions& image, WindowTimerControl& timers)
     : engine_(engine), library_(engine.library()), settings_(settings), io_(io), screen_(screen), clock_(clock),
-      engineTimer_(engineTimer), image_(image), view_(view), timers_(timers),
-      idleTooltip_(Utf8ToCp949("Quillet 프로그램 - 더블클릭 하세요.")),
-      runTooltip_(Utf8ToCp949("Quillet 프로그램 - 매크로 실행 중입니다.")) {}
+      engineTimer_(engineTimer), image_(image), timers_(timers) {}
 
 // --- Mode -------------------------------------------------------------------------------------------------------
 
-void RunModeController::SetRadios(bool run) {
-    runRadio_ = run;
-    view_.SetModeRadios(run);
-}
-
-void RunModeController::ShowEditState() {
-    view_.SetEditingEnabled(true);
-    view_.ShowRunList(false);
-}
-
-void RunModeController::Initialise() {
-    SetRadios((settings_.macroOptions & OptionRunModeOn) != 0);
-    ShowEditState();
-    EnterRunMode();
-}
-
-void RunModeController::OnRunRadio() {
-    SetRadios(true);
-    EnterRunMode();
-}
-
-void RunModeController::OnEditRadio() {
-    SetRadios(false);
-    LeaveRunMode();
+void RunModeController::Initialise(std::optional<std::size_t> selected) {
+    if ((settings_.macroOptions & OptionRunModeOn) != 0) EnterRunMode(selected);
 }
 
 void RunModeController::OnMainWindowDestroyed() {
@@ -68,24 +48,13 @@ uint32_t RunModeController::ColorTimerPeriod() const {
     return static_cast<uint32_t>(std::max(settings_.colorDelay, 1));
 }
 
-void RunModeController::EnterRunMode() {
-    if (engine_.runMode || !runRadio_) return;
+void RunModeController::EnterRunMode(std::optional<std::size_t> selected) {
+    if (engine_.runMode) return;
     settings_.macroOptions |= OptionRunModeOn;
     engine_.StartRunMode(); // sequence number, run-mode flag, exclusive section
     if (runModeSink_) runModeSink_(true);
     for (Macro& m : library_)
         if ((m.flags & FlagAutoStart) != 0) engine_.StartMacro(m, 1);
-
-    view_.SetEditingEnabled(false);
-    std::vector<std::string> lines;
-    lines.reserve(library_.size());
-    for (const Macro& m : library_) {
-        std::string line = RunListText(m);
-        line.resize(CutCp949(line, kRunListLineMax).size());
-        lines.push_back(std::move(line));
-    }
-    view_.SetRunListLines(lines);
-    view_.ShowRunList(true);
     timers_.RestartColorTimer(ColorTimerPeriod());
 
     // A period of 0 or less (a hand-edited settings file) would ask the system for a timer it refuses.
@@ -93,23 +62,20 @@ void RunModeController::EnterRunMode() {
     engineTimer_.Start();
 
     if ((settings_.macroOptions & OptionStartSelected) != 0) {
-        const int sel = view_.SelectedEditIndex();
-        if (sel >= 0 && static_cast<std::size_t>(sel) < library_.size()) {
-            Macro& m = library_[static_cast<std::size_t>(sel)];
+        if (selected && *selected < library_.size()) {
+            Macro& m = library_[*selected];
             if (!IsRunning(m)) engine_.StartMacro(m, 1);
         }
     }
 }
 
 void RunModeController::LeaveRunMode() {
-    if (!engine_.runMode || runRadio_) return;
+    if (!engine_.runMode) return;
     settings_.macroOptions &= ~OptionRunModeOn;
     if (runModeSink_) runModeSink_(false);
     image_.Cancel();
     // Also clears the run-mode flag, the sequence number and the exclusive section.
     engine_.StopAllMacros(HeldInput::AsSettingSays);
-    ShowEditState();
-    view_.HideStatusWindow();
     engineTimer_.Stop();
 }
 
@@ -118,13 +84,10 @@ void RunModeController::LeaveRunMode() {
 void RunModeController::OnMainInputEvent(int code, bool isPress) {
     // The toggle key works in both modes and looks at the key code only.
     if (isPress && code == settings_.keyMacroRun) {
-        if (!runRadio_) {
-            SetRadios(true);
-            EnterRunMode();
-        } else {
-            SetRadios(false);
+        if (!engine_.runMode)
+            EnterRunMode(selected_);
+        else
             LeaveRunMode();
-        }
     }
     EvaluateHotkeys(MakeKeyEventCode(code, isPress, io_));
 }
@@ -148,13 +111,6 @@ void RunModeController::EvaluateHotkeys(int32_t e) {
 
 void RunModeController::OnWindowTimer(int id) {
     switch (id) {
-    case kTimerRunningDisplay:
-        RefreshRunningDisplay();
-        break;
-    case kTimerTray:
-        if ((settings_.macroOptions & OptionTrayBlink) != 0) UpdateTrayBlink();
-        if (engine_.runMode && (settings_.macroOptions & OptionMarkColors) != 0) DrawColorMarkers();
-        break;
     case kTimerClock:
         EvaluateClockTriggers();
         break;
@@ -214,56 +170,6 @@ void RunModeController::EvaluateColorTriggers() {
         }
         Engine::ServeColorWait(m, screen);
     }
-}
-
-// --- Display --------------------------------------------------------------------------------------------------------
-
-void RunModeController::RefreshRunningDisplay() {
-    running_.assign(library_.size(), false);
-    uint32_t mask = 0;
-    for (std::size_t i = 0; i < library_.size(); ++i) {
-        if (!IsRunning(library_[i])) continue;
-        running_[i] = true;
-        if (i < kBalloonMacros) mask |= uint32_t{1} << i;
-    }
-    view_.SetRunningLines(running_);
-
-    if ((settings_.macroOptions & OptionTrayBlink) == 0 || mask == balloonMask_) return;
-    std::string text;
-    for (std::size_t i = 0; i < library_.size() && i < kBalloonMacros; ++i) {
-        if (!running_[i]) continue;
-        text += library_[i].name;
-        text += '\n';
-        if (text.size() > kBalloonTextMax) break;
-    }
-    if (text.empty()) text = "(none)\n";
-    text.resize(CutCp949(text, kBalloonTextMax).size());
-    view_.ShowBalloon("Running Macros", text, kBalloonTimeoutMs);
-    balloonMask_ = mask;
-}
-
-void RunModeController::UpdateTrayBlink() {
-    if (engine_.runMode) {
-        trayBlinkCount_ = trayBlinkCount_ == std::numeric_limits<int>::max() ? 0 : trayBlinkCount_ + 1;
-        view_.SetTrayIcon((trayBlinkCount_ % 2) != 0 ? TrayIcon::Blink : TrayIcon::Main, runTooltip_);
-        trayShowsRun_ = true;
-    } else if (trayShowsRun_) {
-        view_.SetTrayIcon(TrayIcon::Main, idleTooltip_);
-        trayShowsRun_ = false;
-    }
-}
-
-void RunModeController::DrawColorMarkers() {
-    std::vector<platform::MarkerRect> markers;
-    const auto around = [](int32_t packed, uint32_t color) {
-        return platform::MarkerRect{
-            {PointX(packed) - kMarkerHalf, PointY(packed) - kMarkerHalf, 2 * kMarkerHalf, 2 * kMarkerHalf}, color};
-    };
-    for (const Macro& m : library_) {
-        if ((m.flags & FlagStopColor) != 0) markers.push_back(around(m.stopColorPos, kMarkerStopColor));
-        if ((m.flags & FlagStartColor) != 0) markers.push_back(around(m.startColorPos, kMarkerStartColor));
-    }
-    if (!markers.empty()) view_.DrawColorMarkers(markers);
 }
 
 } // namespace quillet

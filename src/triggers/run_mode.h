@@ -1,10 +1,12 @@
-// Run and edit mode of the main window and the start/stop conditions of the macros: hotkeys per input event, clock
-// windows and colours (and, through ImageTrigger, images) polled by the main window's timers, and what the window
-// shows of it (the running lines, the tray balloon and blinking, the colour markers).
+// Run and edit mode and the start/stop conditions of the macros: hotkeys per input event, clock windows and colours
+// (and, through ImageTrigger, images) polled by the session's timers. What a window shows of it is the window's
+// business: the session tells its observers what happens.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,30 +18,31 @@
 #include "platform/platform.h"
 #include "triggers/input_decoder.h"
 #include "triggers/input_router.h"
-#include "triggers/run_view.h"
 
 namespace quillet {
 
-// The main window's timers. The GUI creates them at the end of its initialisation and calls OnWindowTimer(id).
-inline constexpr int kTimerRunningDisplay = 1000; // 33 ms: RefreshRunningDisplay
-inline constexpr int kTimerTray = 1001;           // 500 ms: UpdateTrayBlink, DrawColorMarkers
-inline constexpr int kTimerClock = 1002;          // 100 ms: EvaluateClockTriggers
-inline constexpr int kTimerColor = 1003;          // colorDelay: EvaluateColorTriggers, EvaluateImageTriggers
+// The polling timers of run mode, run on the session's loop; the session calls OnWindowTimer(id). (The ids 1000 and
+// 1001 belong to the main window's display.)
+inline constexpr int kTimerClock = 1002; // 100 ms: EvaluateClockTriggers
+inline constexpr int kTimerColor = 1003; // colorDelay: EvaluateColorTriggers, EvaluateImageTriggers
 struct WindowTimerPeriod {
     int id;
     uint32_t periodMs; // 0 for kTimerColor: its period is the setting colorDelay (see ColorTimerPeriod)
 };
-inline constexpr std::array<WindowTimerPeriod, 4> kWindowTimers = {
-    {{kTimerRunningDisplay, 33}, {kTimerTray, 500}, {kTimerClock, 100}, {kTimerColor, 0}}};
+inline constexpr std::array<WindowTimerPeriod, 2> kWindowTimers = {{{kTimerClock, 100}, {kTimerColor, 0}}};
 
-// Balloon of the running macros.
-inline constexpr int kBalloonTimeoutMs = 1000;
-inline constexpr std::size_t kBalloonTextMax = 255; // the balloon's 256-byte text field
+// The run list: one line per library macro, its name and conditions (RunListText), cut at a character boundary to
+// kRunListLineMax bytes.
 inline constexpr std::size_t kRunListLineMax = 256;
-// A colour marker is the rectangle from (x - 4, y - 4) to (x + 4, y + 4), right and bottom exclusive.
-inline constexpr int32_t kMarkerHalf = 4;
-inline constexpr uint32_t kMarkerStartColor = 0x0000FF; // red
-inline constexpr uint32_t kMarkerStopColor = 0xFF0000;  // blue
+std::vector<std::string> RunListLines(const MacroLibrary& library);
+
+// An 8-bit BGR picture: rows of stride bytes, top-down. It does not own its pixels.
+struct BgrImageView {
+    int32_t width = 0;
+    int32_t height = 0;
+    std::size_t stride = 0;
+    const uint8_t* data = nullptr;
+};
 
 // The clock window rule on values of ClockValue: it wraps when startTime is not below stopTime (equal bounds: always
 // inside).
@@ -67,29 +70,32 @@ public:
     virtual void RestartColorTimer(uint32_t periodMs) = 0;
 };
 
-// The main window's share of live input (the bottom of the input router's stack): the run/edit toggle key, the
-// hotkeys and the key waits.
+// Run mode's share of live input (the bottom of the input router's stack): the run/edit toggle key, the hotkeys and
+// the key waits.
 class RunModeController final : public InputConsumer {
 public:
     // engineTimer is the scheduler timer (CMmtMacros); image evaluates the image conditions.
     RunModeController(Engine& engine, CAppIni& settings, platform::InputOutput& io, platform::Screen& screen,
-                      platform::Clock& clock, CMmTimer& engineTimer, ImageConditions& image, RunView& view,
+                      platform::Clock& clock, CMmTimer& engineTimer, ImageConditions& image,
                       WindowTimerControl& timers);
     RunModeController(const RunModeController&) = delete;
     RunModeController& operator=(const RunModeController&) = delete;
 
-    // Start-up, once the library is loaded and the edit list filled: the radios from macroOptions bit 0x2, the
-    // edit-mode display, then EnterRunMode (which enters run mode only when that bit was set).
-    void Initialise();
-    // The radio buttons: check the clicked one, then enter or leave run mode.
-    void OnRunRadio();
-    void OnEditRadio();
-    // The main window is destroyed: in run mode every macro is stopped and the engine timer stopped; bit 0x2 stays
-    // set so that the next start returns to run mode.
+    // Start-up, once the library is loaded: run mode is entered (with the selected macro) only when macroOptions
+    // bit 0x2 says it was on at the last end.
+    void Initialise(std::optional<std::size_t> selected);
+    // The program's window is destroyed: in run mode every macro is stopped and the engine timer stopped; bit 0x2
+    // stays set so that the next start returns to run mode.
     void OnMainWindowDestroyed();
 
-    void EnterRunMode();
+    // Enters run mode (nothing when it is on): bit 0x2 set, the observers told, the auto-start macros started, the
+    // engine ticking, then the selected macro (the one selected in the list of names, if any) started when
+    // macroOptions asks for that.
+    void EnterRunMode(std::optional<std::size_t> selected);
+    // Leaves run mode (nothing when it is off): bit 0x2 cleared, the observers told, every macro stopped.
     void LeaveRunMode();
+    // The macro the toggle key's EnterRunMode starts with; the window tells it whenever the selection changes.
+    void SetSelectedMacro(std::optional<std::size_t> selected) { selected_ = selected; }
 
     // The main window's share of a decoded input event: the run/edit toggle key, then the hotkeys and key waits.
     void OnMainInputEvent(int code, bool isPress);
@@ -101,9 +107,6 @@ public:
     void OnWindowTimer(int id);
     void EvaluateClockTriggers();
     void EvaluateColorTriggers(); // with the colour waits
-    void RefreshRunningDisplay();
-    void UpdateTrayBlink();
-    void DrawColorMarkers();
     // Period of window timer 1003: the setting colorDelay, at least 1 ms.
     uint32_t ColorTimerPeriod() const;
 
@@ -111,14 +114,8 @@ public:
     void SetRunModeSink(std::function<void(bool on)> sink) { runModeSink_ = std::move(sink); }
 
     bool runMode() const { return engine_.runMode; }
-    bool runRadioChecked() const { return runRadio_; }
-    int trayBlinkCount() const { return trayBlinkCount_; }
-    uint32_t balloonMask() const { return balloonMask_; }
 
 private:
-    void SetRadios(bool run);
-    void ShowEditState();
-
     Engine& engine_;
     MacroLibrary& library_;
     CAppIni& settings_;
@@ -127,18 +124,11 @@ private:
     platform::Clock& clock_;
     CMmTimer& engineTimer_;
     ImageConditions& image_;
-    RunView& view_;
     std::function<void(bool)> runModeSink_;
     WindowTimerControl& timers_;
 
-    bool runRadio_ = false;                          // radio 1014 checked (1015 otherwise)
+    std::optional<std::size_t> selected_;
     std::vector<platform::ScreenPoint> batchPoints_; // reused by every colour poll
-    int trayBlinkCount_ = 0;
-    uint32_t balloonMask_ = 0;
-    bool trayShowsRun_ = false; // the tray shows the run-mode icon or tooltip
-    std::vector<bool> running_; // reused by RefreshRunningDisplay
-    std::string idleTooltip_;
-    std::string runTooltip_;
 };
 
 } // namespace quillet

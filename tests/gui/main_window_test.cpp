@@ -125,6 +125,12 @@ protected:
         QCoreApplication::sendPostedEvents(&loop);
         (void)w;
     }
+    // One expiry of a window timer of the session's loop, now.
+    void FireWindowTimer(D&, int id) {
+        auto* timer = loop.findChild<QTimer*>(QStringLiteral("timer%1").arg(id));
+        ASSERT_NE(timer, nullptr) << "timer " << id << " does not run";
+        QMetaObject::invokeMethod(timer, "timeout");
+    }
     std::string FileBytes(const char* name) {
         std::ifstream in(folder.path() / name, std::ios::binary);
         return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -184,12 +190,12 @@ TEST_F(MainWindowTest, StartsInEditModeWithTheLibraryAndEveryControl) {
     for (int id : {D::IdAdd, D::IdEdit, D::IdSettings, D::IdRecord}) EXPECT_TRUE(C(*w, id)->isEnabled()) << id;
     EXPECT_FALSE(C(*w, D::IdRunStatus)->isEnabled());
 
-    // Hidden tool windows, input watched, the four window timers.
+    // Hidden tool windows, input watched, the polling timers; the display's timers wait for work.
     EXPECT_FALSE(w->macroDebugWindow()->isVisible());
     EXPECT_FALSE(w->keyMouseStatusWindow()->isVisible());
     EXPECT_TRUE(fake.monitoring());
-    EXPECT_EQ(w->WindowTimerInterval(1000), 33);
-    EXPECT_EQ(w->WindowTimerInterval(1001), 500);
+    EXPECT_EQ(w->WindowTimerInterval(1000), -1);
+    EXPECT_EQ(w->WindowTimerInterval(1001), -1);
     EXPECT_EQ(w->WindowTimerInterval(1002), 100);
     EXPECT_EQ(w->WindowTimerInterval(1003), 100);
     EXPECT_EQ(w->trayIcon()->toolTip(), "Quillet 프로그램 - 더블클릭 하세요.");
@@ -596,9 +602,9 @@ TEST_F(MainWindowTest, RunAndEditModeSwitchButtonsAndLists) {
     EXPECT_TRUE(w->engineTimer().timerId > 0);
     EXPECT_EQ(settings.macroOptions & OptionRunModeOn, OptionRunModeOn);
 
-    // The selected macro was started on entering; the 33 ms display marks it in the run list.
+    // The selected macro was started on entering and is marked in the run list.
     EXPECT_TRUE(IsRunning(w->library()[1]));
-    w->runMode().OnWindowTimer(kTimerRunningDisplay);
+    EXPECT_EQ(w->WindowTimerInterval(kTimerTray), 500);
     EXPECT_FALSE(runList->item(0)->isSelected());
     EXPECT_TRUE(runList->item(1)->isSelected());
 
@@ -717,10 +723,9 @@ TEST_F(MainWindowTest, TrayBlinksInRunModeAndTheEngineLogReachesTheStatusWindow)
     settings.macroOptions |= OptionTrayBlink;
     auto w = Open();
     Click(*w, D::IdRunRadio);
-    w->runMode().OnWindowTimer(kTimerTray);
+    FireWindowTimer(*w, kTimerTray);
     EXPECT_EQ(w->trayIcon()->toolTip(), "Quillet 프로그램 - 매크로 실행 중입니다.");
     Click(*w, D::IdEditRadio);
-    w->runMode().OnWindowTimer(kTimerTray);
     EXPECT_EQ(w->trayIcon()->toolTip(), "Quillet 프로그램 - 더블클릭 하세요.");
 
     Click(*w, D::IdRunRadio);

@@ -100,7 +100,7 @@ TEST_F(QuilletAppTest, StartAndShutdownRunInOrderAndSaveTheSettingsLast) {
     EXPECT_TRUE(fake.monitoring());
     EXPECT_FALSE(fs::exists(folder.path() / "Quillet.ini")); // written only at the end
 
-    w->runMode().OnRunRadio();
+    w->model().OnRunRadio();
     w->move(220, 230);
     w->Control<QWidget>(CQuilletDlg::IdInputStatus)->setFocus();
     EXPECT_TRUE(app.Shutdown());

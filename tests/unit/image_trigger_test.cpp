@@ -95,7 +95,7 @@ protected:
         auto w = std::make_unique<HeldWorker>();
         worker = w.get();
         async = std::make_unique<ImageTrigger>(
-            engine, settings, fake, view, [this](std::function<void()> fn) { posted.push_back(std::move(fn)); },
+            engine, settings, fake, [this](std::function<void()> fn) { posted.push_back(std::move(fn)); },
             std::move(w));
     }
     void DrainPosted() {
@@ -210,7 +210,7 @@ TEST_F(ImageTest, ATriggerGoneWhileItsSearchRunsAppliesNothing) {
     std::mutex mutex;
     {
         ImageTrigger threaded(
-            engine, settings, fake, view,
+            engine, settings, fake,
             [&](std::function<void()> fn) {
                 std::lock_guard lock(mutex);
                 posted.push_back(std::move(fn));
@@ -398,7 +398,7 @@ TEST_F(ImageTest, MissingOrUndecodableFilesNeverStartAndAreNotDecodedAgainUntilC
     EXPECT_FALSE(Running(junk));
     EXPECT_FALSE(Running(dirAsFile));
     EXPECT_TRUE(M(junk).lastImageMatch);
-    EXPECT_TRUE(view.images.empty()) << "no result window for a template that cannot be read";
+    EXPECT_TRUE(images.empty()) << "no result window for a template that cannot be read";
     EXPECT_EQ(image.templateReads(), 1) << "the undecodable file is tried once";
 
     // The missing file appears: it takes effect at the next tick.
@@ -438,13 +438,13 @@ TEST_F(ImageTest, ResultWindowShowsTheMapWithCircleAndTextOnlyForAGoodMatch) {
     M(m).name = Utf8ToCp949("그림");
     EnterRun();
     ImageTick();
-    EXPECT_TRUE(view.images.empty()) << "option off";
+    EXPECT_TRUE(images.empty()) << "option off";
 
     settings.macroOptions |= OptionImageResultWindow;
     ImageTick();
-    ASSERT_EQ(view.images.size(), 1u);
-    EXPECT_EQ(view.images[0].title, M(m).name);
-    const cv::Mat& shown = view.images[0].image;
+    ASSERT_EQ(images.size(), 1u);
+    EXPECT_EQ(images[0].title, M(m).name);
+    const cv::Mat& shown = images[0].image;
     ASSERT_EQ(shown.type(), CV_8UC3);
     EXPECT_EQ(shown.size(), cv::Size(200 - kTw + 1, 150 - kTh + 1));
     const cv::Point at(60, 30); // (100, 60) in the rectangle from (40, 30)
@@ -458,9 +458,9 @@ TEST_F(ImageTest, ResultWindowShowsTheMapWithCircleAndTextOnlyForAGoodMatch) {
     // A screen without any structure correlates with nothing: the plain map, no circle, no text.
     fake.FillRect({0, 0, kScreenW, kScreenH}, 0x808080);
     ImageTick();
-    ASSERT_EQ(view.images.size(), 2u);
+    ASSERT_EQ(images.size(), 2u);
     std::vector<cv::Mat> flat;
-    cv::split(view.images[1].image, flat);
+    cv::split(images[1].image, flat);
     EXPECT_EQ(cv::countNonZero(flat[2] != flat[0]), 0) << "grey only";
 }
 

@@ -1,4 +1,4 @@
-// Run and edit mode, hotkeys, the toggle key, clock windows, colour conditions, waits and the running display.
+// Run and edit mode, hotkeys, the toggle key, clock windows, colour conditions and waits.
 #include <string>
 #include <vector>
 
@@ -127,8 +127,6 @@ TEST_F(TriggerTest, ToggleKeySwitchesModesAndIsMatchedAfterwards) {
     fake.SetKeyDown(kLCtrl, true);
     Press(kF12);
     EXPECT_TRUE(run.runMode());
-    EXPECT_TRUE(view.radioRun);
-    EXPECT_TRUE(run.runRadioChecked());
     EXPECT_NE(settings.macroOptions & OptionRunModeOn, 0);
     EXPECT_TRUE(Running(onF12)) << "the toggle event itself starts a macro after entering run mode";
     EXPECT_TRUE(Running(other));
@@ -138,10 +136,16 @@ TEST_F(TriggerTest, ToggleKeySwitchesModesAndIsMatchedAfterwards) {
 
     Press(kF12);
     EXPECT_FALSE(run.runMode());
-    EXPECT_FALSE(view.radioRun);
     EXPECT_EQ(settings.macroOptions & OptionRunModeOn, 0);
     EXPECT_FALSE(Running(onF12));
     EXPECT_FALSE(Running(other));
+
+    // The toggle key enters with the selection the window told last.
+    settings.macroOptions |= OptionStartSelected;
+    run.SetSelectedMacro(other);
+    M(other).flags = 0;
+    Press(kF12);
+    EXPECT_TRUE(Running(other));
 }
 
 // --- Clock windows -------------------------------------------------------------------------------------------------
@@ -401,9 +405,11 @@ TEST_F(TriggerTest, EnterAndLeaveRunMode) {
     settings.sequenceStart = 77;
     engine.sequenceNumber = 5;
     engine.exclusiveCount = 1;
-
-    run.EnterRunMode();
-    EXPECT_FALSE(run.runMode()) << "radio 1014 is not checked";
+    std::vector<bool> told;
+    run.SetRunModeSink([&](bool on) {
+        told.push_back(on);
+        EXPECT_FALSE(Running(hot)) << "told before the auto-start macros start and after they all stopped";
+    });
 
     EnterRun();
     EXPECT_TRUE(engine.runMode);
@@ -411,81 +417,64 @@ TEST_F(TriggerTest, EnterAndLeaveRunMode) {
     EXPECT_EQ(engine.exclusiveCount, 0);
     EXPECT_FALSE(Running(plain));
     EXPECT_TRUE(Running(hot));
-    EXPECT_EQ(view.editing, std::optional<bool>(false)); // editing commands off, run status on
-    EXPECT_THAT(view.lines, ElementsAre("plain", RunListText(M(hot))));
-    EXPECT_THAT(view.lines[1], ::testing::StartsWith("hot - "));
-    EXPECT_TRUE(view.runListShown);
-    EXPECT_THAT(view.colorTimerPeriods, ElementsAre(250u));
+    EXPECT_THAT(timers.colorTimerPeriods, ElementsAre(250u));
     ASSERT_EQ(fake.timers().size(), 1u);
     EXPECT_TRUE(fake.timers()[0]->running);
     EXPECT_EQ(fake.timers()[0]->periodMs, 20u);
+    EXPECT_NE(settings.macroOptions & OptionRunModeOn, 0);
 
     // Entering again changes nothing.
     engine.StopMacro(M(hot), HeldInput::AsSettingSays);
-    run.EnterRunMode();
+    EnterRun();
     EXPECT_FALSE(Running(hot));
-    EXPECT_EQ(view.colorTimerPeriods.size(), 1u);
+    EXPECT_EQ(timers.colorTimerPeriods.size(), 1u);
 
-    engine.StartMacro(M(plain), 1);
-    run.LeaveRunMode();
-    EXPECT_TRUE(run.runMode()) << "radio 1015 is not checked";
+    engine.StopMacro(M(hot), HeldInput::AsSettingSays);
     LeaveRun();
     EXPECT_FALSE(engine.runMode);
     EXPECT_FALSE(Running(plain));
     EXPECT_EQ(engine.sequenceNumber, 77);
-    EXPECT_EQ(view.editing, std::optional<bool>(true));
-    EXPECT_FALSE(view.runListShown);
-    EXPECT_EQ(view.statusHidden, 1);
     EXPECT_FALSE(fake.timers()[0]->running);
     EXPECT_EQ(settings.macroOptions & OptionRunModeOn, 0);
+    LeaveRun(); // leaving again tells nothing
+    EXPECT_THAT(told, ElementsAre(true, false));
 }
 
 TEST_F(TriggerTest, EnteringStartsTheSelectedMacroOnlyWithTheOptionAndASelection) {
     Add("a", 0);
     const std::size_t b = Add("b", 0);
-    view.selectedEdit = 1;
-    EnterRun();
+    run.EnterRunMode(1);
     EXPECT_FALSE(Running(b)) << "option off";
     LeaveRun();
 
     settings.macroOptions |= OptionStartSelected;
-    view.selectedEdit = -1;
-    EnterRun();
+    run.EnterRunMode(std::nullopt);
     EXPECT_FALSE(Running(0));
     EXPECT_FALSE(Running(b));
     LeaveRun();
 
-    view.selectedEdit = 7; // stale index
-    EnterRun();
+    run.EnterRunMode(7); // stale index
     EXPECT_FALSE(Running(0));
     LeaveRun();
 
-    view.selectedEdit = 1;
-    EnterRun();
+    run.EnterRunMode(1);
     EXPECT_FALSE(Running(0));
     EXPECT_TRUE(Running(b));
 }
 
 TEST_F(TriggerTest, StartUpRestoresTheStoredMode) {
     const std::size_t a = Add("auto", FlagAutoStart);
-    run.Initialise();
-    EXPECT_FALSE(view.radioRun);
+    run.Initialise(std::nullopt);
     EXPECT_FALSE(run.runMode());
-    EXPECT_FALSE(view.runListShown);
-    EXPECT_EQ(view.editing, std::optional<bool>(true));
+    EXPECT_FALSE(Running(a));
 
-    RecordingView view2;
-    ImageTrigger image2{engine, settings, fake, view2};
-    RunModeController run2{engine, settings, fake, fake, fake, engineTimer, image2, view2, view2};
     settings.macroOptions = OptionRunModeOn;
-    run2.Initialise();
-    EXPECT_TRUE(view2.radioRun);
-    EXPECT_TRUE(run2.runMode());
+    run.Initialise(std::nullopt);
+    EXPECT_TRUE(run.runMode());
     EXPECT_TRUE(Running(a));
-    EXPECT_TRUE(view2.runListShown);
 
     // Destroying the window stops everything but keeps the mode for the next start.
-    run2.OnMainWindowDestroyed();
+    run.OnMainWindowDestroyed();
     EXPECT_FALSE(Running(a));
     EXPECT_FALSE(engine.runMode);
     EXPECT_FALSE(fake.timers().back()->running);
@@ -497,121 +486,14 @@ TEST_F(TriggerTest, RunListLinesAreCutAtACharacterBoundaryAndPeriodsKeptPositive
     const std::string name(252, 'n');
     const std::size_t m = Add(name, FlagStartKey);
     M(m).startKey = 'A';
+    Add("plain", 0);
     ASSERT_GT(RunListText(M(m)).size(), 256u);
+    EXPECT_THAT(RunListLines(library), ElementsAre(name + " - ", "plain"));
     settings.colorDelay = 0;
     settings.eventDelay = -5;
     EnterRun();
-    ASSERT_EQ(view.lines.size(), 1u);
-    EXPECT_EQ(view.lines[0], name + " - ");
-    EXPECT_THAT(view.colorTimerPeriods, ElementsAre(1u));
+    EXPECT_THAT(timers.colorTimerPeriods, ElementsAre(1u));
     EXPECT_EQ(fake.timers()[0]->periodMs, 1u);
-}
-
-// --- Running display, balloon, tray, markers -----------------------------------------------------------------------
-
-TEST_F(TriggerTest, RunningLinesAndBalloonOfTheFirst32Macros) {
-    for (int i = 0; i < 40; ++i) Add("m" + std::to_string(i), 0);
-    EnterRun();
-    engine.StartMacro(M(32), 1);
-    engine.StartMacro(M(35), 1);
-    run.OnWindowTimer(kTimerRunningDisplay);
-    ASSERT_EQ(view.running.size(), 40u);
-    EXPECT_TRUE(view.running[32]);
-    EXPECT_TRUE(view.running[35]);
-    EXPECT_EQ(std::count(view.running.begin(), view.running.end(), true), 2);
-    EXPECT_TRUE(view.balloons.empty()) << "balloons off";
-
-    settings.macroOptions |= OptionTrayBlink;
-    run.RefreshRunningDisplay();
-    EXPECT_TRUE(view.balloons.empty()) << "macros 32 and 35 are not among the first 32";
-
-    engine.StartMacro(M(3), 1);
-    engine.StartMacro(M(31), 1);
-    run.RefreshRunningDisplay();
-    run.RefreshRunningDisplay();
-    ASSERT_EQ(view.balloons.size(), 1u) << "only a change shows a balloon";
-    EXPECT_EQ(view.balloons[0].title, "Running Macros");
-    EXPECT_EQ(view.balloons[0].text, "m3\nm31\n");
-    EXPECT_EQ(view.balloons[0].timeoutMs, 1000);
-    EXPECT_EQ(run.balloonMask(), (1u << 3) | (1u << 31));
-
-    LeaveRun();
-    run.RefreshRunningDisplay();
-    ASSERT_EQ(view.balloons.size(), 2u);
-    EXPECT_EQ(view.balloons[1].text, "(none)\n");
-}
-
-TEST_F(TriggerTest, BalloonTextIsCutToTheBalloonField) {
-    settings.macroOptions |= OptionTrayBlink;
-    for (int i = 0; i < 5; ++i) Add(std::string(100, static_cast<char>('a' + i)), FlagAutoStart);
-    EnterRun();
-    run.RefreshRunningDisplay();
-    ASSERT_EQ(view.balloons.size(), 1u);
-    EXPECT_EQ(view.balloons[0].text.size(), 255u);
-}
-
-TEST_F(TriggerTest, TrayBlinksByParityInRunModeAndIsRestoredOnceInEditMode) {
-    const std::string runTip = Utf8ToCp949("Quillet 프로그램 - 매크로 실행 중입니다.");
-    const std::string idleTip = Utf8ToCp949("Quillet 프로그램 - 더블클릭 하세요.");
-    run.OnWindowTimer(kTimerTray);
-    EXPECT_TRUE(view.tray.empty()) << "blinking off";
-    settings.macroOptions |= OptionTrayBlink;
-    run.OnWindowTimer(kTimerTray);
-    EXPECT_TRUE(view.tray.empty()) << "edit mode, nothing to restore";
-
-    EnterRun();
-    for (int i = 0; i < 3; ++i) run.OnWindowTimer(kTimerTray);
-    ASSERT_EQ(view.tray.size(), 3u);
-    EXPECT_EQ(view.tray[0].icon, TrayIcon::Blink);
-    EXPECT_EQ(view.tray[1].icon, TrayIcon::Main);
-    EXPECT_EQ(view.tray[2].icon, TrayIcon::Blink);
-    EXPECT_EQ(view.tray[0].tooltip, runTip);
-    EXPECT_EQ(run.trayBlinkCount(), 3);
-
-    LeaveRun();
-    run.OnWindowTimer(kTimerTray);
-    run.OnWindowTimer(kTimerTray);
-    ASSERT_EQ(view.tray.size(), 4u);
-    EXPECT_EQ(view.tray[3].icon, TrayIcon::Main);
-    EXPECT_EQ(view.tray[3].tooltip, idleTip);
-
-    EnterRun(); // the count lives on
-    run.OnWindowTimer(kTimerTray);
-    EXPECT_EQ(view.tray.back().icon, TrayIcon::Main);
-}
-
-TEST_F(TriggerTest, ColourMarkersStopBlueThenStartRed) {
-    Add("none", 0);
-    const std::size_t m = Add("both", FlagStartColor | FlagStopColor);
-    M(m).startColorPos = PackPoint(100, 200);
-    M(m).stopColorPos = PackPoint(-10, 5);
-    const std::size_t s = Add("start", FlagStartColor);
-    M(s).startColorPos = PackPoint(1, 2);
-    settings.macroOptions |= OptionMarkColors;
-    run.OnWindowTimer(kTimerTray);
-    EXPECT_TRUE(view.markers.empty()) << "edit mode";
-    EnterRun();
-    run.OnWindowTimer(kTimerTray);
-    ASSERT_EQ(view.markers.size(), 1u);
-    const auto& marks = view.markers[0];
-    ASSERT_EQ(marks.size(), 3u);
-    EXPECT_EQ(marks[0].rect, (platform::ScreenRect{-14, 1, 8, 8}));
-    EXPECT_EQ(marks[0].color, 0xFF0000u);
-    EXPECT_EQ(marks[1].rect, (platform::ScreenRect{96, 196, 8, 8}));
-    EXPECT_EQ(marks[1].color, 0x0000FFu);
-    EXPECT_EQ(marks[2].rect, (platform::ScreenRect{-3, -2, 8, 8}));
-
-    settings.macroOptions &= ~OptionMarkColors;
-    run.OnWindowTimer(kTimerTray);
-    EXPECT_EQ(view.markers.size(), 1u);
-}
-
-TEST_F(TriggerTest, NoMarkersWithoutColourConditions) {
-    Add("a", FlagStartKey);
-    settings.macroOptions |= OptionMarkColors;
-    EnterRun();
-    run.OnWindowTimer(kTimerTray);
-    EXPECT_TRUE(view.markers.empty());
 }
 
 } // namespace

@@ -204,7 +204,7 @@ TEST_F(SessionTest, APersonsStopKeyGoesBeforeTheWaitingTickAndTicksDoNotPileUp) 
     typer.items.push_back(MakeStringItem("abcdefgh"));
     session.library().push_back(typer);
     settings.macroOptions = OptionRunModeOn;
-    session.BeginRunMode();
+    session.BeginRunMode(std::nullopt);
     ASSERT_TRUE(session.engine().runMode);
     ASSERT_TRUE(session.StartInputMonitoring());
     session.StartWindowTimers();
@@ -268,7 +268,7 @@ TEST_F(SessionTest, ObserversAreToldEveryStartAndEndOnceInOrderAmongTheLogLines)
     session.AddObserver(second);
     session.RemoveObserver(second);
     settings.macroOptions = OptionRunModeOn;
-    session.BeginRunMode();
+    session.BeginRunMode(std::nullopt);
     ASSERT_TRUE(session.StartInputMonitoring());
 
     RawInputRecord key;

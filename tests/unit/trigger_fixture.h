@@ -1,5 +1,5 @@
-// Shared set-up of the run-mode and image-condition tests: a fake platform, a view that records what the main window
-// would show, and the controller wired as the application wires it.
+// Shared set-up of the run-mode and image-condition tests: a fake platform, the image results and colour timer
+// restarts recorded, and the controller wired as the session wires it.
 #pragma once
 
 #include <gmock/gmock.h>
@@ -16,65 +16,33 @@
 #include "platform/fake/fake_platform.h"
 #include "triggers/image_trigger.h"
 #include "triggers/run_mode.h"
-#include "triggers/run_view.h"
 
 namespace quillet::triggertest {
 
 using platform::FakePlatform;
-
-struct Balloon {
-    std::string title;
-    std::string text;
-    int timeoutMs = 0;
-};
-
-struct TrayState {
-    TrayIcon icon = TrayIcon::Main;
-    std::string tooltip;
-};
 
 struct ShownImage {
     std::string title;
     cv::Mat image;
 };
 
-class RecordingView : public RunView, public WindowTimerControl {
+// The colour timer's restarts.
+class RecordingTimers : public WindowTimerControl {
 public:
-    void SetEditingEnabled(bool enabled) override { editing = enabled; }
-    void SetModeRadios(bool runChecked) override { radioRun = runChecked; }
-    void ShowRunList(bool show) override { runListShown = show; }
-    void SetRunListLines(const std::vector<std::string>& l) override { lines = l; }
-    void SetRunningLines(const std::vector<bool>& r) override { running = r; }
-    int SelectedEditIndex() const override { return selectedEdit; }
-    void HideStatusWindow() override { ++statusHidden; }
-    void ShowBalloon(const std::string& title, const std::string& text, int timeoutMs) override {
-        balloons.push_back({title, text, timeoutMs});
-    }
-    void SetTrayIcon(TrayIcon icon, const std::string& tooltip) override { tray.push_back({icon, tooltip}); }
     void RestartColorTimer(uint32_t periodMs) override { colorTimerPeriods.push_back(periodMs); }
-    void DrawColorMarkers(const std::vector<platform::MarkerRect>& m) override { markers.push_back(m); }
-    void ShowImageResult(const std::string& title, const BgrImageView& image) override {
-        const cv::Mat view(image.height, image.width, CV_8UC3, const_cast<uint8_t*>(image.data), image.stride);
-        images.push_back({title, view.clone()});
-    }
-
-    std::optional<bool> editing; // not yet set
-    bool radioRun = false;
-    bool runListShown = false;
-    std::vector<std::string> lines;
-    std::vector<bool> running;
-    int selectedEdit = -1;
-    int statusHidden = 0;
-    std::vector<Balloon> balloons;
-    std::vector<TrayState> tray;
     std::vector<uint32_t> colorTimerPeriods;
-    std::vector<std::vector<platform::MarkerRect>> markers;
-    std::vector<ShownImage> images;
 };
 
 class TriggerTest : public ::testing::Test {
 protected:
-    TriggerTest() { settings.macroOptions = 0; }
+    TriggerTest() {
+        settings.macroOptions = 0;
+        image.SetResultSink([this](std::size_t index, const BgrImageView& picture) {
+            const cv::Mat shown(picture.height, picture.width, CV_8UC3, const_cast<uint8_t*>(picture.data),
+                                picture.stride);
+            images.push_back({library[index].name, shown.clone()});
+        });
+    }
 
     // A macro that stays running (a long delay) unless short, which ends after one scheduler tick.
     std::size_t Add(const std::string& name, int32_t flags, bool shortRun = false) {
@@ -88,8 +56,8 @@ protected:
     Macro& M(std::size_t i) { return library[i]; }
     bool Running(std::size_t i) { return IsRunning(library[i]); }
 
-    void EnterRun() { run.OnRunRadio(); }
-    void LeaveRun() { run.OnEditRadio(); }
+    void EnterRun() { run.EnterRunMode(std::nullopt); }
+    void LeaveRun() { run.LeaveRunMode(); }
     void Press(int code) { run.OnMainInputEvent(code, true); }
     void Release(int code) { run.OnMainInputEvent(code, false); }
     void EngineTick() {
@@ -105,9 +73,10 @@ protected:
     Engine engine{library, settings, fake.platform(), 7u};
     TimerCounter timerCounter;
     CMmTimer engineTimer{fake, timerCounter};
-    RecordingView view;
-    ImageTrigger image{engine, settings, fake, view};
-    RunModeController run{engine, settings, fake, fake, fake, engineTimer, image, view, view};
+    RecordingTimers timers;
+    std::vector<ShownImage> images;
+    ImageTrigger image{engine, settings, fake};
+    RunModeController run{engine, settings, fake, fake, fake, engineTimer, image, timers};
 };
 
 } // namespace quillet::triggertest

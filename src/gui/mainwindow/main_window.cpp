@@ -113,9 +113,9 @@ CQuilletDlg::CQuilletDlg(Session& session, VersionInfo version, QWidget* parent)
     FillEditList(settings_.macroSel);
     UpdateCount();
 
-    session_.SetView(this);
+    model_ = std::make_unique<MainWindowModel>(session_, *this);
     // Restores run mode when it was on at the last exit (radio 1014 from macroOptions bit 0x2).
-    session_.BeginRunMode();
+    model_->Begin();
     if (!session_.StartInputMonitoring())
         ShowNotice(Utf8("키보드와 마우스 입력을 감시할 수 없어 단축키와 토글 키가 동작하지 않습니다."));
     session_.StartWindowTimers();
@@ -244,6 +244,9 @@ void CQuilletDlg::ConnectCommands() {
     on(IdSettings, &CQuilletDlg::OnSettings);
     on(IdEdit, &CQuilletDlg::OnEdit);
     connect(editList_, &QListWidget::itemDoubleClicked, this, [this] { OnEdit(); });
+    connect(editList_, &QListWidget::itemSelectionChanged, this, [this] {
+        if (model_) model_->OnSelectionChanged();
+    });
     on(IdExit, &CQuilletDlg::OnExit);
     on(IdCopy, &CQuilletDlg::OnCopy);
     on(IdDelete, &CQuilletDlg::OnDelete);
@@ -255,10 +258,10 @@ void CQuilletDlg::ConnectCommands() {
     // toggled, not clicked: a radio switched by assistive technology or the keyboard switches the mode too. The
     // window's own updates of the radios are silent (SetModeRadios).
     connect(runRadio_, &QRadioButton::toggled, this, [this](bool on) {
-        if (on) session_.runMode().OnRunRadio();
+        if (on && model_) model_->OnRunRadio();
     });
     connect(editRadio_, &QRadioButton::toggled, this, [this](bool on) {
-        if (on) session_.runMode().OnEditRadio();
+        if (on && model_) model_->OnEditRadio();
     });
 }
 
@@ -346,6 +349,8 @@ void CQuilletDlg::SelectEditLine(int row) {
         editList_->clearSelection();
         editList_->setCurrentRow(-1, QItemSelectionModel::Clear);
     }
+    // Also when the list's signals are blocked (while it is filled).
+    if (model_) model_->OnSelectionChanged();
 }
 
 void CQuilletDlg::UpdateCount() {
@@ -692,6 +697,7 @@ void CQuilletDlg::Destroy() {
     // Nothing reaches this window any more; every macro stops and whatever a macro still holds is released, whatever
     // the release setting says: keys faked down by a program that has ended stay down in the X server. (Run mode is
     // restored at the next start: bit 0x2 stays set.)
+    if (model_) model_->End();
     session_.End(HeldInput::Release);
     session_.RemoveObserver(*this);
     debugLog_ = {};
@@ -714,7 +720,7 @@ void CQuilletDlg::ItemLogged(const std::string& cp949Line) {
     if (debugLog_) debugLog_(cp949Line);
 }
 
-// --- RunView --------------------------------------------------------------------------------------------------------
+// --- MainWindowView --------------------------------------------------------------------------------------------------------
 
 void CQuilletDlg::SetEditingEnabled(bool enabled) {
     for (int id : kEditButtonIds) {
@@ -741,14 +747,11 @@ void CQuilletDlg::SetRunListLines(const std::vector<std::string>& lines) {
     for (const std::string& line : lines) runList_->addItem(FromCp949(line));
 }
 
-void CQuilletDlg::SetRunningLines(const std::vector<bool>& running) {
+void CQuilletDlg::SetRunningLine(std::size_t line, bool running) {
+    if (line >= static_cast<std::size_t>(runList_->count())) return;
     const QSignalBlocker blocker(runList_);
-    const int n = std::min(runList_->count(), static_cast<int>(running.size()));
-    for (int i = 0; i < n; ++i) {
-        QListWidgetItem* item = runList_->item(i);
-        const bool on = running[static_cast<std::size_t>(i)];
-        if (item->isSelected() != on) item->setSelected(on);
-    }
+    QListWidgetItem* item = runList_->item(static_cast<int>(line));
+    if (item->isSelected() != running) item->setSelected(running);
 }
 
 int CQuilletDlg::SelectedEditIndex() const {

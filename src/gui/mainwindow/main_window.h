@@ -1,6 +1,6 @@
 // The main window (dialog 102): the macro library's list, the run/edit mode switch, the library commands, the tray
-// icon and the two tool windows. It shows the session (the library document, the engine, run mode, live input) and
-// forwards the person's commands to it; it owns none of that itself.
+// icon and the two tool windows. It draws what its MainWindowModel decides to show of the session (the library
+// document, the engine, run mode, live input) and forwards the person's commands; it owns none of that itself.
 //
 // It works on whatever session it is given (on the system backend in the program, the fake one in tests).
 #pragma once
@@ -18,11 +18,11 @@
 #include <QPointer>
 
 #include "editing/macro_editor.h"
+#include "editing/main_window_model.h"
 #include "gui/widgets/dialog_common.h"
 #include "model/option_bits.h"
 #include "model/settings.h"
 #include "session/session.h"
-#include "triggers/run_view.h"
 
 class QLabel;
 class QLineEdit;
@@ -39,7 +39,10 @@ class CDialogMacroDebug;
 class CHyperLink;
 class CMarkerOverlay;
 
-class CQuilletDlg final : public CDialogCommon, public RunView, private DocumentQuestions, private SessionObserver {
+class CQuilletDlg final : public CDialogCommon,
+                          public MainWindowView,
+                          private DocumentQuestions,
+                          private SessionObserver {
     Q_OBJECT
 public:
     enum ControlId {
@@ -141,6 +144,7 @@ public:
     InputRouter& router() { return session_.router(); }
     KeyMouseStatus& keyMouseStatus() { return session_.keyMouseStatus(); }
     RunModeController& runMode() { return session_.runMode(); }
+    MainWindowModel& model() { return *model_; }
     CMmtMacros& engineTimer() { return session_.engineTimer(); }
     CDialogMacroDebug* macroDebugWindow() const { return debugWindow_.get(); }
     CDialogKeyMouseStatus* keyMouseStatusWindow() const { return statusWindow_.get(); }
@@ -151,12 +155,12 @@ public:
     // The image result window with this (CP949) title, null when none was shown.
     QLabel* ImageResultWindow(const std::string& title) const;
 
-    // --- RunView ---
+    // --- MainWindowView ---
     void SetEditingEnabled(bool enabled) override;
     void SetModeRadios(bool runChecked) override;
     void ShowRunList(bool show) override;
     void SetRunListLines(const std::vector<std::string>& lines) override;
-    void SetRunningLines(const std::vector<bool>& running) override;
+    void SetRunningLine(std::size_t line, bool running) override;
     int SelectedEditIndex() const override;
     void HideStatusWindow() override;
     void ShowBalloon(const std::string& title, const std::string& text, int timeoutMs) override;
@@ -199,6 +203,7 @@ private:
     // The item clipboard, the item dialogs' remembered values and the capture points, shared by every editor and
     // recorder opened from this window until the program ends.
     EditingContext editing_;
+    std::unique_ptr<MainWindowModel> model_; // made once the library is loaded
 
     std::unique_ptr<CDialogKeyMouseStatus> statusWindow_;
     std::unique_ptr<CDialogMacroDebug> debugWindow_;

@@ -9,7 +9,7 @@
 #include <QTimer>
 
 #include "gui/text.h"
-#include "triggers/run_view.h"
+#include "editing/main_window_model.h"
 
 namespace quillet::gui {
 
