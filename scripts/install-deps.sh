@@ -5,8 +5,8 @@
 #
 # Groups:
 #   run          building and running quillet and quillet-cli: compiler, CMake, Qt 6 with its Korean texts,
-#                OpenCV, the JSON library of the macro text form, the X libraries, Xvfb (for machines without
-#                a display), a font with Hangul
+#                OpenCV, libpng and libjpeg-turbo (the picture reader), the JSON library of the macro text form,
+#                the X libraries, Xvfb (for machines without a display), a font with Hangul
 #   test         the tests: GoogleTest, a D-Bus daemon for the input-method test, xdotool; the accessibility bus
 #                (at-spi2-core) and its Python client (python3-pyatspi) that drive the program's windows as a person
 #                does; the locale sources (locales), from which the tests make a decimal-comma locale; a window
@@ -24,7 +24,7 @@ group_packages() {
     run)
         echo build-essential cmake ninja-build pkg-config \
             qt6-base-dev qt6-translations-l10n fonts-nanum \
-            libopencv-dev nlohmann-json3-dev \
+            libopencv-dev libpng-dev libjpeg62-turbo-dev nlohmann-json3-dev \
             libx11-dev libxtst-dev libxi-dev libxext-dev libxrandr-dev libxdamage-dev libxfixes-dev libdbus-1-dev xvfb x11-utils
         ;;
     test) echo libgtest-dev libgmock-dev googletest dbus-daemon xdotool xterm at-spi2-core python3-pyatspi locales openbox ;;
