@@ -5,10 +5,12 @@
 
 #include <cstdint>
 
+#include "editing/recorder_dialog.h"
+#include "input/input_router.h"
+#include "input/key_mouse_status.h"
 #include "model/macro.h"
 #include "platform/fake/fake_platform.h"
 #include "recorder/recorder.h"
-#include "triggers/input_router.h"
 
 namespace {
 

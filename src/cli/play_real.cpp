@@ -8,12 +8,12 @@
 #include "cli/play.h"
 #include "engine/engine.h"
 #include "engine/mm_timer.h"
+#include "input/input_decoder.h"
+#include "input/input_router.h"
 #include "model/cp949.h"
 #include "model/settings.h"
 #include "platform/system_platform.h"
 #include "session/session.h"
-#include "triggers/input_decoder.h"
-#include "triggers/input_router.h"
 #include "triggers/run_mode.h"
 
 namespace quillet::cli {

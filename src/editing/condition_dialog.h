@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "input/input_router.h"
 #include "model/macro.h"
 #include "model/settings.h"
 #include "platform/platform.h"
@@ -18,6 +19,23 @@
 namespace quillet {
 
 // The hotkey page (143).
+// Live input of the condition dialog (its key captures and colour picks), and its consumer on the router.
+class ConditionInputConsumer {
+public:
+    virtual ~ConditionInputConsumer() = default;
+    virtual void OnConditionInputEvent(int code, bool isPress, bool fromKeyboard) = 0;
+};
+
+class ConditionCapture final : public InputConsumer {
+public:
+    explicit ConditionCapture(ConditionInputConsumer& dialog) : dialog_(dialog) {}
+    InputKinds kinds() const override { return InputKinds::Both; }
+    void OnInput(const InputEvent& e) override { dialog_.OnConditionInputEvent(e.code, e.isPress, e.fromKeyboard); }
+
+private:
+    ConditionInputConsumer& dialog_;
+};
+
 struct HotkeyPageModel {
     bool autoStart = false; // 1043
     // One side: start (1103, 1092, 1085, 1127, 1086..1088) or stop (1104, 1093, 1094, 1128, 1089..1091).

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 
+#include "engine/input_synth.h"
 #include "model/cp949.h"
 #include "model/decimal.h"
 #include "model/item_text.h"
@@ -562,6 +563,19 @@ std::optional<std::string> LoopItemModel::Accept() {
     item_.setLoopStart(s);
     item_.setLoopStop(e);
     return std::nullopt;
+}
+
+// --- Live input ---
+
+void MouseItemCapture::OnInput(const InputEvent& e) {
+    int32_t x = e.cursor.x;
+    int32_t y = e.cursor.y;
+    if (dialog_.NormalizedPositionChecked()) {
+        const platform::ScreenSize screen = io_.PrimaryScreenSize();
+        x = ToAbsolute(x, screen.width);
+        y = ToAbsolute(y, screen.height);
+    }
+    dialog_.OnLivePosition(x, y);
 }
 
 } // namespace quillet

@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "input/input_router.h"
 #include "model/macro.h"
 #include "model/settings.h"
 #include "platform/platform.h"
@@ -22,6 +23,68 @@ namespace quillet {
 
 // What each item dialog remembers from its last OK, for the life of the program (never in the settings file). The
 // session holds one for every editor.
+// --- Live input of the item dialogs: what each dialog takes, and the router's consumer that applies its rule ---
+
+// The delay/wait item dialog: key and button events for its colour capture.
+class DelayItemInputConsumer {
+public:
+    virtual ~DelayItemInputConsumer() = default;
+    // fromKeyboard: a key rather than a mouse button or wheel code.
+    virtual void OnDelayCaptureKey(int code, bool isPress, bool fromKeyboard) = 0;
+};
+
+// The keyboard item dialog: a pressed key (code != 0) to store and take up in its 30 ms timer.
+class KeyItemInputConsumer {
+public:
+    virtual ~KeyItemInputConsumer() = default;
+    virtual void OnCapturedKey(int code) = 0;
+};
+
+// The mouse item dialog: the live cursor position for its fields, converted to absolute units when asked.
+class MouseItemInputConsumer {
+public:
+    virtual ~MouseItemInputConsumer() = default;
+    // The "resolution-independent position" check box.
+    virtual bool NormalizedPositionChecked() const = 0;
+    virtual void OnLivePosition(int32_t x, int32_t y) = 0;
+};
+
+// Key and button events, both kinds, as they come.
+class DelayItemCapture final : public InputConsumer {
+public:
+    explicit DelayItemCapture(DelayItemInputConsumer& dialog) : dialog_(dialog) {}
+    InputKinds kinds() const override { return InputKinds::Both; }
+    void OnInput(const InputEvent& e) override { dialog_.OnDelayCaptureKey(e.code, e.isPress, e.fromKeyboard); }
+
+private:
+    DelayItemInputConsumer& dialog_;
+};
+
+// Keys only; only presses of a known key reach the dialog, releases are swallowed.
+class KeyItemCapture final : public InputConsumer {
+public:
+    explicit KeyItemCapture(KeyItemInputConsumer& dialog) : dialog_(dialog) {}
+    InputKinds kinds() const override { return InputKinds::Keys; }
+    void OnInput(const InputEvent& e) override {
+        if (e.code != 0 && e.isPress) dialog_.OnCapturedKey(e.code);
+    }
+
+private:
+    KeyItemInputConsumer& dialog_;
+};
+
+// Mouse only; every event, movement included, refreshes the position, in absolute units when the dialog asks.
+class MouseItemCapture final : public InputConsumer {
+public:
+    MouseItemCapture(MouseItemInputConsumer& dialog, platform::InputOutput& io) : dialog_(dialog), io_(io) {}
+    InputKinds kinds() const override { return InputKinds::Mouse; }
+    void OnInput(const InputEvent& e) override;
+
+private:
+    MouseItemInputConsumer& dialog_;
+    platform::InputOutput& io_;
+};
+
 struct ItemDialogMemory {
     int32_t keyCode = 0x30; // the 0 key
     int32_t keyAction = 3;  // press and release

@@ -4,11 +4,11 @@
 #include <cmath>
 #include <limits>
 
+#include "input/input_decoder.h"
 #include "model/cp949.h"
 #include "model/decimal.h"
 #include "model/item_text.h"
 #include "model/key_table.h"
-#include "triggers/input_decoder.h"
 
 namespace quillet {
 

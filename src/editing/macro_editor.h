@@ -14,18 +14,35 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/engine.h"
 #include "editing/item_dialogs.h"
+#include "engine/engine.h"
 #include "engine/mm_timer.h"
+#include "input/input_router.h"
 #include "model/macro.h"
 #include "model/option_bits.h"
 #include "model/settings.h"
 #include "platform/platform.h"
-#include "triggers/input_router.h"
 
 namespace quillet {
 
 // The item clipboard of the item lists: deep copies, shared by every editor for the life of the program.
+// Live input of the macro editor, and its consumer on the router.
+class EditorInputConsumer {
+public:
+    virtual ~EditorInputConsumer() = default;
+    virtual void OnEditorInputEvent(int code, bool isPress) = 0;
+};
+
+class EditorCapture final : public InputConsumer {
+public:
+    explicit EditorCapture(EditorInputConsumer& editor) : editor_(editor) {}
+    InputKinds kinds() const override { return InputKinds::Both; }
+    void OnInput(const InputEvent& e) override { editor_.OnEditorInputEvent(e.code, e.isPress); }
+
+private:
+    EditorInputConsumer& editor_;
+};
+
 struct ItemClipboard {
     std::vector<MacroItem> items;
 };

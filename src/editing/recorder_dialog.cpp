@@ -41,4 +41,21 @@ std::optional<RecorderDialogModel::DisplayUpdate> RecorderDialogModel::TakeDispl
     return u;
 }
 
+// --- Live input ---
+
+void RecorderCapture::OnInput(const InputEvent& e) {
+    if (!e.fromKeyboard) {
+        recorder_.RecordMouseEvent(e.code, e.isPress, e.moved, e.wheelDelta, e.cursor);
+        return;
+    }
+    if (e.code == settings_.keyMacroRecord && e.isPress) {
+        recorder_.ToggleRecording(!recorder_.IsRecording());
+        // The toggle may have made the dialog close itself.
+        if (!router_.Contains(*this)) return;
+    }
+    // Checked after the toggle, so the press that starts a recording is its first item.
+    if (recorder_.IsRecording() && e.code != 0 && (settings_.recOptions & RecKeys))
+        recorder_.RecordKeyEvent(e.code, e.scan, RecordedKeyAction(e.isPress, ime_));
+}
+
 } // namespace quillet

@@ -14,12 +14,30 @@
 #include <string_view>
 #include <vector>
 
+#include "input/input_router.h"
 #include "model/macro.h"
 #include "model/settings.h"
 #include "platform/platform.h"
 #include "recorder/recorder.h"
 
 namespace quillet {
+
+// The recorder: the record key toggles recording; while recording, keys (when recOptions asks for them) with the
+// input method's state sampled per event; every mouse event, recording or not.
+class RecorderCapture final : public InputConsumer {
+public:
+    RecorderCapture(RecorderInputConsumer& recorder, InputRouter& router, const CAppIni& settings,
+                    platform::InputMethod& ime)
+        : recorder_(recorder), router_(router), settings_(settings), ime_(ime) {}
+    InputKinds kinds() const override { return InputKinds::Both; }
+    void OnInput(const InputEvent& e) override;
+
+private:
+    RecorderInputConsumer& recorder_;
+    InputRouter& router_;
+    const CAppIni& settings_;
+    platform::InputMethod& ime_;
+};
 
 class RecorderDialogModel {
 public:

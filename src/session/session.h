@@ -20,13 +20,14 @@
 
 #include "engine/engine.h"
 #include "engine/mm_timer.h"
+#include "input/input_router.h"
+#include "input/key_mouse_status.h"
 #include "model/macro.h"
 #include "model/settings.h"
 #include "platform/platform.h"
 #include "session/event_loop.h"
 #include "session/library_document.h"
 #include "session/session_observer.h"
-#include "triggers/input_router.h"
 #include "triggers/run_mode.h"
 
 namespace quillet {

@@ -12,12 +12,12 @@
 
 #include "engine/engine.h"
 #include "engine/mm_timer.h"
+#include "input/input_decoder.h"
+#include "input/input_router.h"
 #include "model/macro.h"
 #include "model/option_bits.h"
 #include "model/settings.h"
 #include "platform/platform.h"
-#include "triggers/input_decoder.h"
-#include "triggers/input_router.h"
 
 namespace quillet {
 

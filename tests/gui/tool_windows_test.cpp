@@ -18,10 +18,11 @@
 #include "gui/toolwindows/key_mouse_status.h"
 #include "gui/toolwindows/macro_debug.h"
 #include "gui/widgets/edit_log.h"
+#include "input/input_router.h"
+#include "input/key_mouse_status.h"
 #include "model/cp949.h"
 #include "model/item_text.h"
 #include "platform/fake/fake_platform.h"
-#include "triggers/input_router.h"
 
 namespace quillet::gui {
 namespace {

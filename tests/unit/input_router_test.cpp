@@ -5,10 +5,15 @@
 #include <string>
 #include <vector>
 
+#include "editing/condition_dialog.h"
+#include "editing/item_dialogs.h"
+#include "editing/macro_editor.h"
+#include "editing/recorder_dialog.h"
 #include "engine/input_synth.h"
+#include "input/input_router.h"
+#include "input/key_mouse_status.h"
 #include "model/cp949.h"
 #include "platform/fake/fake_platform.h"
-#include "triggers/input_router.h"
 
 namespace quillet {
 namespace {

@@ -7,12 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "editing/recorder_dialog.h"
 #include "engine/input_synth.h"
+#include "input/input_router.h"
 #include "model/cp949.h"
 #include "model/item_text.h"
 #include "platform/fake/fake_platform.h"
 #include "recorder/recorder.h"
-#include "triggers/input_router.h"
 
 namespace quillet {
 

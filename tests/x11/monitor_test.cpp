@@ -10,9 +10,9 @@
 #include <sstream>
 
 #include "engine/engine.h"
+#include "input/input_decoder.h"
 #include "model/settings.h"
 #include "platform/x11/x11_platform.h"
-#include "triggers/input_decoder.h"
 #include "x11_test_support.h"
 
 #include <X11/extensions/XTest.h>

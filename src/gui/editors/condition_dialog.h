@@ -23,8 +23,8 @@
 
 #include "editing/condition_dialog.h"
 #include "gui/widgets/dialog_common.h"
+#include "input/input_router.h"
 #include "session/session.h"
-#include "triggers/input_router.h"
 
 class QCheckBox;
 class QComboBox;

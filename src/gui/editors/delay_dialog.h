@@ -15,8 +15,8 @@
 
 #include "editing/item_dialogs.h"
 #include "gui/widgets/dialog_common.h"
+#include "input/input_router.h"
 #include "session/session.h"
-#include "triggers/input_router.h"
 
 class QCheckBox;
 class QComboBox;

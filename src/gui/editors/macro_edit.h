@@ -17,8 +17,8 @@
 
 #include "editing/macro_editor.h"
 #include "gui/widgets/dialog_common.h"
+#include "input/input_router.h"
 #include "session/session.h"
-#include "triggers/input_router.h"
 
 class QCheckBox;
 class QGroupBox;

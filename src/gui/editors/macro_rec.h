@@ -13,8 +13,8 @@
 #include <QDialog>
 
 #include "editing/recorder_dialog.h"
+#include "input/input_router.h"
 #include "session/session.h"
-#include "triggers/input_router.h"
 
 class QLabel;
 class QListWidget;

@@ -10,8 +10,8 @@
 #include <QPixmap>
 
 #include "gui/widgets/dialog_common.h"
+#include "input/key_mouse_status.h"
 #include "model/settings.h"
-#include "triggers/input_router.h"
 
 class QLabel;
 class QLineEdit;

@@ -1,5 +1,4 @@
-#include "triggers/input_decoder.h"
-
+#include "input/input_decoder.h"
 #include "model/macro.h"
 
 namespace quillet {
