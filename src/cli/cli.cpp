@@ -5,6 +5,9 @@
 #ifdef QUILLET_TEXT_FORMAT
 #include "cli/export.h"
 #endif
+#ifdef QUILLET_MATCH
+#include "cli/match.h"
+#endif
 
 #include <map>
 #include <ostream>
@@ -41,6 +44,11 @@ const char* const kUsage =
     "  import FILE [--into LIBRARY] [--replace|--rename]\n"
     "                           add the macros of a JSON text to LIBRARY (default: macroFileName of\n"
     "                           Quillet.ini); a name the library has is refused unless --replace or --rename\n"
+#endif
+#ifdef QUILLET_MATCH
+    "  match TEMPLATE [--in PICTURE | --area X1,Y1,X2,Y2] [--threshold N] [--porcelain]\n"
+    "                           where the picture TEMPLATE is found now on the screen (or in PICTURE) and how\n"
+    "                           well, searched as the image condition does (exit 0 found, 1 not; match --help)\n"
 #endif
     "LIBRARY names are taken as given; a LIBRARY left out is macroFileName of Quillet.ini.\n";
 
@@ -169,6 +177,14 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         return options->dryRun ? PlayDryRun(*options, out, err) : PlayReal(*options, out, err);
     }
     if (command == "run") return RunCommand(args, out, err);
+#ifdef QUILLET_MATCH
+    if (command == "match") return MatchCommand(args, out, err);
+#else
+    if (command == "match") {
+        err << "quillet-cli: this build has no OpenCV: match is missing\n";
+        return kExitFailure;
+    }
+#endif
 #ifdef QUILLET_TEXT_FORMAT
     if (command == "export") return ExportCommand(args, out, err);
     if (command == "import") return ImportCommand(args, out, err);
