@@ -1,6 +1,7 @@
 #include "cli/cli.h"
 
 #include "cli/play.h"
+#include "cli/remote.h"
 #include "cli/run.h"
 #ifdef QUILLET_TEXT_FORMAT
 #include "cli/export.h"
@@ -50,6 +51,11 @@ const char* const kUsage =
     "                           where the picture TEMPLATE is found now on the screen (or in PICTURE) and how\n"
     "                           well, searched as the image condition does (exit 0 found, 1 not; match --help)\n"
 #endif
+    "  start NAME | stop NAME | stop-all | status | mode run|edit   [--folder DIR]\n"
+    "                           ask the Quillet running in this folder (or DIR), the desktop program or run:\n"
+    "                           start or stop a macro as its hotkeys would (start only in run mode), stop\n"
+    "                           every macro, show run mode and the running macros, switch the mode; exit 0\n"
+    "                           done, 1 refused (the reason is printed) or no answer, 2 none runs there\n"
     "LIBRARY names are taken as given; a LIBRARY left out is macroFileName of Quillet.ini.\n";
 
 // Settings of Quillet.ini in the current directory (loaded on construction); never written unless asked.
@@ -185,6 +191,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         return kExitFailure;
     }
 #endif
+    if (IsRemoteCommand(command)) return RemoteCommand(args, out, err);
 #ifdef QUILLET_TEXT_FORMAT
     if (command == "export") return ExportCommand(args, out, err);
     if (command == "import") return ImportCommand(args, out, err);
