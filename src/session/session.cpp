@@ -51,6 +51,7 @@ Session::Session(platform::Platform platform, CAppIni& settings, TimerCounter& c
             Tell([&](SessionObserver& o) { o.MacroStarted(*index, m.originPos); });
         else
             Tell([&](SessionObserver& o) { o.MacroEnded(*index, event == Engine::RunEvent::Finished); });
+        runMode_.UpdateTimers();
     });
     runMode_.SetRunModeSink([this](bool on) { Tell([&](SessionObserver& o) { o.RunModeChanged(on); }); });
 #ifdef QUILLET_IMAGE_CONDITIONS
@@ -175,14 +176,18 @@ void Session::StartWindowTimer(int id, uint32_t periodMs) {
 }
 
 void Session::StartWindowTimers() {
+    if (ended_) return;
     windowTimers_ = true;
-    for (const WindowTimerPeriod& timer : kWindowTimers)
-        StartWindowTimer(timer.id, timer.id == kTimerColor ? runMode_.ColorTimerPeriod() : timer.periodMs);
+    runMode_.UpdateTimers();
 }
 
-void Session::RestartColorTimer(uint32_t periodMs) {
-    // Before the timers exist (run mode restored at start-up) they start with this period anyway.
-    if (windowTimers_) StartWindowTimer(kTimerColor, periodMs);
+void Session::SetPollTimer(int id, uint32_t periodMs) {
+    // Before StartWindowTimers (run mode restored at start-up) nothing runs yet.
+    if (!windowTimers_) return;
+    if (periodMs == 0)
+        loop_.StopTimer(id);
+    else if (loop_.TimerInterval(id) != static_cast<int>(periodMs))
+        StartWindowTimer(id, periodMs);
 }
 
 void Session::End(HeldInput held) {
@@ -198,7 +203,7 @@ void Session::End(HeldInput held) {
     router_.Remove(runMode_);
     router_.keyMouseStatusWindow = nullptr;
     if (windowTimers_)
-        for (const WindowTimerPeriod& timer : kWindowTimers) loop_.StopTimer(timer.id);
+        for (const int id : kPollTimers) loop_.StopTimer(id);
     windowTimers_ = false;
     logging_ = false;
 

@@ -78,7 +78,7 @@ public:
     void BeginRunMode(std::optional<std::size_t> selected);
     // Starts watching the desktop's keyboard and mouse; false when the platform cannot.
     bool StartInputMonitoring();
-    // The polling timers of run mode (clock; colour and image).
+    // From now on the polling timers of run mode (clock; colour and image) run while they have work.
     void StartWindowTimers();
     // Handles now every input event the system has delivered so far (before a shutdown request, for example).
     void FlushInput();
@@ -93,7 +93,7 @@ public:
 
 private:
     // WindowTimerControl
-    void RestartColorTimer(uint32_t periodMs) override;
+    void SetPollTimer(int id, uint32_t periodMs) override;
 
     // Input posted by the monitor's thread waits here until the loop drains it (or an engine tick does first).
     struct Inbox {

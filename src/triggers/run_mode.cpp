@@ -39,6 +39,7 @@ void RunModeController::Initialise(std::optional<std::size_t> selected) {
 
 void RunModeController::OnMainWindowDestroyed() {
     if (!engine_.runMode) return;
+    active_ = false;
     image_.Cancel();
     engine_.StopAllMacros(HeldInput::AsSettingSays);
     engineTimer_.Stop();
@@ -53,13 +54,9 @@ void RunModeController::EnterRunMode(std::optional<std::size_t> selected) {
     settings_.macroOptions |= OptionRunModeOn;
     engine_.StartRunMode(); // sequence number, run-mode flag, exclusive section
     if (runModeSink_) runModeSink_(true);
+    active_ = true;
     for (Macro& m : library_)
         if ((m.flags & FlagAutoStart) != 0) engine_.StartMacro(m, 1);
-    timers_.RestartColorTimer(ColorTimerPeriod());
-
-    // A period of 0 or less (a hand-edited settings file) would ask the system for a timer it refuses.
-    engineTimer_.period = settings_.TickPeriodMs();
-    engineTimer_.Start();
 
     if ((settings_.macroOptions & OptionStartSelected) != 0) {
         if (selected && *selected < library_.size()) {
@@ -67,16 +64,46 @@ void RunModeController::EnterRunMode(std::optional<std::size_t> selected) {
             if (!IsRunning(m)) engine_.StartMacro(m, 1);
         }
     }
+    UpdateTimers();
 }
 
 void RunModeController::LeaveRunMode() {
     if (!engine_.runMode) return;
     settings_.macroOptions &= ~OptionRunModeOn;
     if (runModeSink_) runModeSink_(false);
+    active_ = false;
     image_.Cancel();
     // Also clears the run-mode flag, the sequence number and the exclusive section.
     engine_.StopAllMacros(HeldInput::AsSettingSays);
     engineTimer_.Stop();
+    UpdateTimers();
+}
+
+void RunModeController::UpdateTimers() {
+    bool running = false;
+    bool clock = false;
+    bool polled = false;
+    if (active_)
+        for (const Macro& m : library_) {
+            running = running || IsRunning(m);
+            clock = clock || (m.flags & FlagTimeWindow) != 0;
+            polled = polled || (m.flags & (FlagStartColor | FlagStopColor | FlagStartImage)) != 0;
+        }
+    timers_.SetPollTimer(kTimerClock, clock ? kClockPeriodMs : 0);
+    timers_.SetPollTimer(kTimerColor, polled || running ? ColorTimerPeriod() : 0);
+    if (!active_) return;
+
+    const bool ticking = engineTimer_.timerId != -1;
+    if (running && !ticking) {
+        // A period of 0 or less (a hand-edited settings file) would ask the system for a timer it refuses.
+        engineTimer_.period = settings_.TickPeriodMs();
+        engineTimer_.Start();
+        // The first tick comes at once and counts a whole period, as a tick of a timer that ran all along would.
+        engine_.lastTickTime = clock_.NowMs() - engineTimer_.period;
+        engineTimer_.OnTimer();
+    } else if (!running && ticking) {
+        engineTimer_.Stop();
+    }
 }
 
 // --- Input --------------------------------------------------------------------------------------------------------

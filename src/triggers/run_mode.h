@@ -21,15 +21,12 @@
 
 namespace quillet {
 
-// The polling timers of run mode, run on the session's loop; the session calls OnWindowTimer(id). (The ids 1000 and
-// 1001 belong to the main window's display.)
-inline constexpr int kTimerClock = 1002; // 100 ms: EvaluateClockTriggers
-inline constexpr int kTimerColor = 1003; // colorDelay: EvaluateColorTriggers, EvaluateImageTriggers
-struct WindowTimerPeriod {
-    int id;
-    uint32_t periodMs; // 0 for kTimerColor: its period is the setting colorDelay (see ColorTimerPeriod)
-};
-inline constexpr std::array<WindowTimerPeriod, 2> kWindowTimers = {{{kTimerClock, 100}, {kTimerColor, 0}}};
+// The polling timers of run mode, run on the session's loop while they have work (see UpdateTimers); the session
+// calls OnWindowTimer(id). (The ids 1000 and 1001 belong to the main window's display.)
+inline constexpr int kTimerClock = 1002; // kClockPeriodMs: EvaluateClockTriggers
+inline constexpr int kTimerColor = 1003; // colorDelay (ColorTimerPeriod): EvaluateColorTriggers, EvaluateImageTriggers
+inline constexpr uint32_t kClockPeriodMs = 100;
+inline constexpr std::array<int, 2> kPollTimers = {kTimerClock, kTimerColor};
 
 // The run list: one line per library macro, its name and conditions (RunListText), cut at a character boundary to
 // kRunListLineMax bytes.
@@ -63,11 +60,13 @@ public:
     void EvaluateImageTriggers() override {}
 };
 
-// Whoever runs the main window's timers: timer kTimerColor is created again with a new period.
+// Whoever runs the polling timers (the session, on its loop).
 class WindowTimerControl {
 public:
     virtual ~WindowTimerControl() = default;
-    virtual void RestartColorTimer(uint32_t periodMs) = 0;
+    // Timer id (kTimerClock or kTimerColor) runs with periodMs, started or restarted when it does not run with
+    // that period; 0 stops it.
+    virtual void SetPollTimer(int id, uint32_t periodMs) = 0;
 };
 
 // Run mode's share of live input (the bottom of the input router's stack): the run/edit toggle key, the hotkeys and
@@ -88,14 +87,20 @@ public:
     // stays set so that the next start returns to run mode.
     void OnMainWindowDestroyed();
 
-    // Enters run mode (nothing when it is on): bit 0x2 set, the observers told, the auto-start macros started, the
-    // engine ticking, then the selected macro (the one selected in the list of names, if any) started when
-    // macroOptions asks for that.
+    // Enters run mode (nothing when it is on): bit 0x2 set, the observers told, the auto-start macros started, then
+    // the selected macro (the one selected in the list of names, if any) started when macroOptions asks for that.
     void EnterRunMode(std::optional<std::size_t> selected);
     // Leaves run mode (nothing when it is off): bit 0x2 cleared, the observers told, every macro stopped.
     void LeaveRunMode();
     // The macro the toggle key's EnterRunMode starts with; the window tells it whenever the selection changes.
     void SetSelectedMacro(std::optional<std::size_t> selected) { selected_ = selected; }
+
+    // In run mode a timer runs only while it has work, so that an idle program does not wake up: the engine timer
+    // while a macro runs (started with a tick at once, so a macro's first item comes no later than on a timer that
+    // ran all along), the colour timer while a colour or image condition exists or a macro runs (its colour waits),
+    // the clock timer while a clock condition exists. Called after every start and end of a macro and when run
+    // mode switches; cheap when nothing changed.
+    void UpdateTimers();
 
     // The main window's share of a decoded input event: the run/edit toggle key, then the hotkeys and key waits.
     void OnMainInputEvent(int code, bool isPress);
@@ -128,6 +133,7 @@ private:
     WindowTimerControl& timers_;
 
     std::optional<std::size_t> selected_;
+    bool active_ = false; // run mode entered here: the timers are this controller's business
     std::vector<platform::ScreenPoint> batchPoints_; // reused by every colour poll
 };
 

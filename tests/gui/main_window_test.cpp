@@ -190,14 +190,17 @@ TEST_F(MainWindowTest, StartsInEditModeWithTheLibraryAndEveryControl) {
     for (int id : {D::IdAdd, D::IdEdit, D::IdSettings, D::IdRecord}) EXPECT_TRUE(C(*w, id)->isEnabled()) << id;
     EXPECT_FALSE(C(*w, D::IdRunStatus)->isEnabled());
 
-    // Hidden tool windows, input watched, the polling timers; the display's timers wait for work.
+    // Hidden tool windows, input watched; no timer runs while there is nothing to do.
     EXPECT_FALSE(w->macroDebugWindow()->isVisible());
     EXPECT_FALSE(w->keyMouseStatusWindow()->isVisible());
     EXPECT_TRUE(fake.monitoring());
     EXPECT_EQ(w->WindowTimerInterval(1000), -1);
     EXPECT_EQ(w->WindowTimerInterval(1001), -1);
-    EXPECT_EQ(w->WindowTimerInterval(1002), 100);
-    EXPECT_EQ(w->WindowTimerInterval(1003), 100);
+    EXPECT_EQ(w->WindowTimerInterval(1002), -1);
+    EXPECT_EQ(w->WindowTimerInterval(1003), -1);
+    EXPECT_EQ(w->engineTimer().timerId, -1);
+    EXPECT_FALSE(w->keyMouseStatusWindow()->timerRunning());
+    EXPECT_FALSE(w->macroDebugWindow()->timerRunning());
     EXPECT_EQ(w->trayIcon()->toolTip(), "Quillet 프로그램 - 더블클릭 하세요.");
 }
 

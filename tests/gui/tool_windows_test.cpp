@@ -204,11 +204,16 @@ TEST_F(MacroDebugTest, LogReceivesEngineLinesAndIsClearedWhenHidden) {
     EXPECT_TRUE(log->document()->findBlockByNumber(1).text().startsWith("second: "))
         << log->toPlainText().toStdString();
 
-    // Hiding empties the log; the timer keeps collecting, and showing again shows what came since.
+    // Hiding empties the log; the timer keeps collecting, and showing again shows what came since. Hidden, it
+    // runs only until the lines that came are taken in.
     window.hide();
     EXPECT_TRUE(log->toPlainText().isEmpty());
-    window.AppendLog("second: x\r\n");
     window.OnTimer();
+    EXPECT_FALSE(window.timerRunning());
+    window.AppendLog("second: x\r\n");
+    EXPECT_TRUE(window.timerRunning());
+    window.OnTimer();
+    EXPECT_FALSE(window.timerRunning());
     window.show();
     EXPECT_EQ(log->toPlainText(), "second: x\n");
 }
@@ -300,8 +305,10 @@ TEST_F(KeyMouseStatusWindowTest, TimerSamplesModifiersAndImeOnlyWhileVisible) {
     window.OnTimer(); // hidden: nothing sampled
     EXPECT_FALSE(window.IndicatorShowsDown(CDialogKeyMouseStatus::IdCtrl));
     EXPECT_EQ(FieldText(window, 1064), "");
+    EXPECT_FALSE(window.timerRunning()) << "hidden, the window does not wake up";
 
     window.show();
+    EXPECT_TRUE(window.timerRunning());
     window.OnTimer(); // catches up at the first tick
     EXPECT_TRUE(window.IndicatorShowsDown(CDialogKeyMouseStatus::IdCtrl));
     EXPECT_FALSE(window.IndicatorShowsDown(CDialogKeyMouseStatus::IdAlt));
@@ -313,6 +320,8 @@ TEST_F(KeyMouseStatusWindowTest, TimerSamplesModifiersAndImeOnlyWhileVisible) {
     window.OnTimer();
     EXPECT_FALSE(window.IndicatorShowsDown(CDialogKeyMouseStatus::IdCtrl));
     EXPECT_EQ(FieldText(window, 1064), "영어");
+    window.hide();
+    EXPECT_FALSE(window.timerRunning());
 }
 
 TEST_F(KeyMouseStatusWindowTest, ButtonsHideAndPositionIsStored) {

@@ -417,7 +417,7 @@ TEST_F(TriggerTest, EnterAndLeaveRunMode) {
     EXPECT_EQ(engine.exclusiveCount, 0);
     EXPECT_FALSE(Running(plain));
     EXPECT_TRUE(Running(hot));
-    EXPECT_THAT(timers.colorTimerPeriods, ElementsAre(250u));
+    EXPECT_EQ(timers.Period(kTimerColor), 250u) << "a running macro's colour waits are polled";
     ASSERT_EQ(fake.timers().size(), 1u);
     EXPECT_TRUE(fake.timers()[0]->running);
     EXPECT_EQ(fake.timers()[0]->periodMs, 20u);
@@ -427,17 +427,57 @@ TEST_F(TriggerTest, EnterAndLeaveRunMode) {
     engine.StopMacro(M(hot), HeldInput::AsSettingSays);
     EnterRun();
     EXPECT_FALSE(Running(hot));
-    EXPECT_EQ(timers.colorTimerPeriods.size(), 1u);
 
-    engine.StopMacro(M(hot), HeldInput::AsSettingSays);
     LeaveRun();
     EXPECT_FALSE(engine.runMode);
     EXPECT_FALSE(Running(plain));
     EXPECT_EQ(engine.sequenceNumber, 77);
     EXPECT_FALSE(fake.timers()[0]->running);
+    EXPECT_EQ(timers.Period(kTimerColor), 0u);
     EXPECT_EQ(settings.macroOptions & OptionRunModeOn, 0);
     LeaveRun(); // leaving again tells nothing
     EXPECT_THAT(told, ElementsAre(true, false));
+}
+
+TEST_F(TriggerTest, TimersRunOnlyWhileTheyHaveWork) {
+    const std::size_t hot = Add("hot", FlagStartKey | FlagStopKey);
+    M(hot).startKey = 'H';
+    M(hot).stopKey = 'J';
+    settings.colorDelay = 50;
+    settings.eventDelay = 10;
+
+    // Edit mode, and run mode with a hotkey-only library and nothing running: no timer at all.
+    run.UpdateTimers();
+    EXPECT_TRUE(timers.running.empty());
+    EnterRun();
+    EXPECT_TRUE(timers.running.empty());
+    EXPECT_TRUE(fake.timers().empty() || !fake.timers()[0]->running);
+
+    // A hotkey starts the macro: the engine ticks (its first tick at once: a whole period measured), the colour
+    // waits are polled; it stops and they stop.
+    fake.AdvanceMs(1000);
+    Press('H');
+    run.UpdateTimers(); // what the session does after every start and end
+    ASSERT_EQ(fake.timers().size(), 1u);
+    EXPECT_TRUE(fake.timers()[0]->running);
+    EXPECT_EQ(fake.timers()[0]->periodMs, 10u);
+    EXPECT_EQ(fake.NowMs() - engine.lastTickTime, 10u);
+    EXPECT_EQ(timers.Period(kTimerColor), 50u);
+    Press('J');
+    run.UpdateTimers();
+    EXPECT_FALSE(fake.timers()[0]->running);
+    EXPECT_TRUE(timers.running.empty());
+
+    // Conditions that are polled keep their timers in run mode whether or not a macro runs; not in edit mode.
+    const std::size_t clock = Add("clock", FlagTimeWindow);
+    M(clock).startTime = M(clock).stopTime = 0;
+    const std::size_t image = Add("image", FlagStartImage);
+    (void)image;
+    run.UpdateTimers();
+    EXPECT_EQ(timers.Period(kTimerClock), 100u);
+    EXPECT_EQ(timers.Period(kTimerColor), 50u);
+    LeaveRun();
+    EXPECT_TRUE(timers.running.empty());
 }
 
 TEST_F(TriggerTest, EnteringStartsTheSelectedMacroOnlyWithTheOptionAndASelection) {
@@ -492,7 +532,9 @@ TEST_F(TriggerTest, RunListLinesAreCutAtACharacterBoundaryAndPeriodsKeptPositive
     settings.colorDelay = 0;
     settings.eventDelay = -5;
     EnterRun();
-    EXPECT_THAT(timers.colorTimerPeriods, ElementsAre(1u));
+    Press('A');
+    run.UpdateTimers();
+    EXPECT_EQ(timers.Period(kTimerColor), 1u);
     EXPECT_EQ(fake.timers()[0]->periodMs, 1u);
 }
 

@@ -208,7 +208,7 @@ TEST_F(SessionTest, APersonsStopKeyGoesBeforeTheWaitingTickAndTicksDoNotPileUp) 
     ASSERT_TRUE(session.engine().runMode);
     ASSERT_TRUE(session.StartInputMonitoring());
     session.StartWindowTimers();
-    EXPECT_EQ(loop.TimerInterval(kTimerClock), 100);
+    EXPECT_EQ(loop.TimerInterval(kTimerColor), -1) << "nothing to poll while no macro runs";
 
     RawInputRecord key;
     key.vkey = VK_F3;
@@ -216,6 +216,7 @@ TEST_F(SessionTest, APersonsStopKeyGoesBeforeTheWaitingTickAndTicksDoNotPileUp) 
     fake.PushRaw(key);
     loop.RunPosted();
     ASSERT_TRUE(IsRunning(session.library()[0]));
+    EXPECT_EQ(loop.TimerInterval(kTimerColor), 100) << "the running macro's colour waits";
 
     // The UI thread is busy: many timer events, one waiting tick.
     for (int i = 0; i < 5; ++i) {
@@ -233,7 +234,7 @@ TEST_F(SessionTest, APersonsStopKeyGoesBeforeTheWaitingTickAndTicksDoNotPileUp) 
 
     // The end: no more input reaches anyone, and the window timers are gone.
     session.End(HeldInput::Release);
-    EXPECT_EQ(loop.TimerInterval(kTimerClock), -1);
+    EXPECT_EQ(loop.TimerInterval(kTimerColor), -1);
     key.message = platform::WM_KEYDOWN;
     fake.PushRaw(key);
     loop.RunPosted();

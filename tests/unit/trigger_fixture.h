@@ -26,11 +26,21 @@ struct ShownImage {
     cv::Mat image;
 };
 
-// The colour timer's restarts.
+// The polling timers as the session would run them: the period of each running one, and every change.
 class RecordingTimers : public WindowTimerControl {
 public:
-    void RestartColorTimer(uint32_t periodMs) override { colorTimerPeriods.push_back(periodMs); }
-    std::vector<uint32_t> colorTimerPeriods;
+    void SetPollTimer(int id, uint32_t periodMs) override {
+        const uint32_t now = running.count(id) != 0 ? running[id] : 0;
+        if (now == periodMs) return;
+        changes.push_back({id, periodMs});
+        if (periodMs == 0)
+            running.erase(id);
+        else
+            running[id] = periodMs;
+    }
+    uint32_t Period(int id) const { return running.count(id) != 0 ? running.at(id) : 0; }
+    std::map<int, uint32_t> running;
+    std::vector<std::pair<int, uint32_t>> changes;
 };
 
 class TriggerTest : public ::testing::Test {

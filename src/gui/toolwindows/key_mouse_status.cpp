@@ -89,7 +89,7 @@ CDialogKeyMouseStatus::CDialogKeyMouseStatus(KeyMouseStatus& status, CAppIni& se
     timer_ = new QTimer(this);
     timer_->setObjectName(QStringLiteral("1000"));
     connect(timer_, &QTimer::timeout, this, &CDialogKeyMouseStatus::OnTimer);
-    timer_->start(kTimerMs);
+    // The timer runs only while the window is shown: hidden, it has nothing to sample.
 }
 
 CDialogKeyMouseStatus::~CDialogKeyMouseStatus() {
@@ -139,6 +139,20 @@ void CDialogKeyMouseStatus::Refresh() {
 
 void CDialogKeyMouseStatus::OnTimer() {
     status_.Tick(isVisible());
+}
+
+bool CDialogKeyMouseStatus::timerRunning() const {
+    return timer_->isActive();
+}
+
+void CDialogKeyMouseStatus::showEvent(QShowEvent* event) {
+    CDialogCommon::showEvent(event);
+    if (!timer_->isActive()) timer_->start(kTimerMs);
+}
+
+void CDialogKeyMouseStatus::hideEvent(QHideEvent* event) {
+    CDialogCommon::hideEvent(event);
+    timer_->stop();
 }
 
 void CDialogKeyMouseStatus::done(int result) {

@@ -44,7 +44,7 @@ public:
     CDialogKeyMouseStatus(KeyMouseStatus& status, CAppIni& settings, QWidget* parent = nullptr);
     ~CDialogKeyMouseStatus() override;
 
-    // Timer 1000: samples modifiers and input method while visible.
+    // Timer 1000 (running only while the window is shown): samples modifiers and input method.
     void OnTimer();
     // Writes the status into the controls.
     void Refresh();
@@ -54,6 +54,11 @@ public:
 
     // OK and Cancel only hide the window.
     void done(int result) override;
+    bool timerRunning() const;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
     QLabel* AddIndicator(QWidget* parent, int id);

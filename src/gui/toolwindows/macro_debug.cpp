@@ -104,7 +104,7 @@ CDialogMacroDebug::CDialogMacroDebug(MacroLibrary& library, CAppIni& settings, Q
     timer_ = new QTimer(this);
     timer_->setObjectName(QStringLiteral("1000"));
     connect(timer_, &QTimer::timeout, this, &CDialogMacroDebug::OnTimer);
-    timer_->start(kTimerMs);
+    // The timer runs while the window is shown, and while hidden only until the log lines that came are taken in.
 }
 
 CDialogMacroDebug::~CDialogMacroDebug() {
@@ -115,10 +115,15 @@ CDialogMacroDebug::~CDialogMacroDebug() {
 
 void CDialogMacroDebug::AppendLog(std::string_view cp949Line) {
     log_->AppendPending(FromCp949(cp949Line));
+    if (!timer_->isActive()) timer_->start(kTimerMs);
 }
 
 Engine::LogSink CDialogMacroDebug::LogSink() {
     return [this](const std::string& line) { AppendLog(line); };
+}
+
+bool CDialogMacroDebug::timerRunning() const {
+    return timer_->isActive();
 }
 
 bool CDialogMacroDebug::logPageShown() const {
@@ -185,6 +190,7 @@ void CDialogMacroDebug::OnTimer() {
         SetIfChanged(delay_, FromUtf8(texts.delay));
     }
     log_->FlushPending();
+    if (!isVisible()) timer_->stop();
 }
 
 void CDialogMacroDebug::done(int result) {
@@ -205,6 +211,7 @@ void CDialogMacroDebug::keyPressEvent(QKeyEvent* event) {
 void CDialogMacroDebug::showEvent(QShowEvent* event) {
     CDialogCommon::showEvent(event);
     if (!event->spontaneous()) FillMacroList();
+    if (!timer_->isActive()) timer_->start(kTimerMs);
 }
 
 void CDialogMacroDebug::hideEvent(QHideEvent* event) {

@@ -56,6 +56,8 @@ public:
     int selectedMacro() const { return selected_; }
     CEditLogB* log() const { return log_; }
     bool logPageShown() const;
+    // Timer 1000 runs while the window is shown, and while hidden until the log lines that came are taken in.
+    bool timerRunning() const;
 
     // OK and Cancel (Enter, Esc) only hide the window.
     void done(int result) override;
