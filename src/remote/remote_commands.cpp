@@ -114,6 +114,7 @@ Reply RemoteCommands::Mode(const std::string& mode) {
     RunModeController& runMode = session_.runMode();
     if (mode == "run") {
         if (runMode.runMode()) return Done("run mode is on already");
+        // Nothing selected: the one asking has no list to select in, so "start the selected macro" starts none.
         runMode.EnterRunMode(std::nullopt);
         return runMode.runMode() ? Done("run mode on") : Refused("run mode could not be entered");
     }

@@ -6,7 +6,7 @@
 //   stop NAME   the macro stops as its stop hotkey would stop it (held keys released when the settings say so)
 //   stop-all    every running library macro, so
 //   status      "mode: run" or "mode: edit", then "running: NAME" for each running library macro in library order
-//   mode run|edit  enters or leaves run mode, as the toggle key does
+//   mode run|edit  enters or leaves run mode, as the toggle key does (without a selected macro to start)
 //
 // NAME is the UTF-8 the user typed; it is matched against the library's CP949 names byte for byte after conversion.
 // A name CP949 cannot hold, or that no macro has, is refused with a text naming it. After the session has ended

@@ -12,9 +12,10 @@
 // process's token user is compared with ours. A peer of another user is disconnected before anything is read.
 //
 // What is dropped without a reply and without effect: a request that does not parse (garbage, an unknown command,
-// more than kMaxRequestBytes), a request not complete within requestDeadline of the connection, a connection
-// beyond maxConnections at a time. A reply the client does not take within replyDeadline is dropped, as is a request
-// whose handler has not answered within handlerDeadline (the loop is stuck; its late reply is thrown away).
+// more than kMaxRequestBytes), a request not complete within requestDeadline of the connection. Clients beyond
+// maxConnections at a time wait to be taken (in the socket's backlog, or for a free pipe instance). A reply the client
+// does not take within replyDeadline is dropped, as is a request whose handler has not answered within handlerDeadline
+// (the loop is stuck; its late reply is thrown away).
 //
 // Stopping: the destructor stops the thread and joins it, closes every connection and removes the socket file
 // (when the path still names the socket this server made). From then on the handler is not called again, also not

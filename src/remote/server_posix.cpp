@@ -72,6 +72,9 @@ struct RemoteServer::Impl {
     std::thread thread;
     std::list<Connection> connections; // server's thread only
     uint64_t nextId = 1;
+    // After a failed accept (out of descriptors): the listening socket stays readable, so it is left alone a while
+    // instead of being polled in a busy loop.
+    Clock::time_point acceptPausedUntil;
 
     bool Listen();
     void Serve();
@@ -133,15 +136,21 @@ bool RemoteServer::Impl::Listen() {
 }
 
 void RemoteServer::Impl::Accept() {
-    for (;;) {
+    // At the limit the rest wait in the backlog until a connection ends or is dropped at its deadline.
+    while (connections.size() < options.maxConnections) {
         const int fd = accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-        if (fd < 0) return; // EAGAIN: none waits; other errors (a client that gave up): try at the next wake
+        if (fd < 0) {
+            if (errno == EINTR || errno == ECONNABORTED) continue;
+            if (errno != EAGAIN && errno != EWOULDBLOCK)
+                acceptPausedUntil = Clock::now() + std::chrono::milliseconds(100);
+            return;
+        }
         ucred peer{};
         socklen_t size = sizeof peer;
         const long wanted = options.acceptedUid >= 0 ? options.acceptedUid : static_cast<long>(geteuid());
         const bool sameUser =
             getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 && static_cast<long>(peer.uid) == wanted;
-        if (!sameUser || connections.size() >= options.maxConnections) {
+        if (!sameUser) {
             close(fd);
             continue;
         }
@@ -222,8 +231,10 @@ void RemoteServer::Impl::Serve() {
         polled.clear();
         polledConnections.clear();
         polled.push_back({wakeRead, POLLIN, 0});
-        polled.push_back({listenFd, static_cast<short>(connections.size() < options.maxConnections ? POLLIN : 0), 0});
-        Clock::time_point next = Clock::time_point::max();
+        const bool paused = Clock::now() < acceptPausedUntil;
+        const bool accepting = connections.size() < options.maxConnections && !paused;
+        polled.push_back({listenFd, static_cast<short>(accepting ? POLLIN : 0), 0});
+        Clock::time_point next = paused ? acceptPausedUntil : Clock::time_point::max();
         for (Connection& c : connections) {
             next = std::min(next, c.deadline);
             if (c.state == Connection::State::Handling) continue;

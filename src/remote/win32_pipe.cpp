@@ -20,6 +20,7 @@
 #include <list>
 #include <memory>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "remote/dispatcher.h"
@@ -146,8 +147,8 @@ struct RemoteServer::Impl {
     HANDLE stopEvent = nullptr;
     HANDLE wakeEvent = nullptr; // auto-reset: a reply waits
     HANDLE listening = INVALID_HANDLE_VALUE;
+    HANDLE accepted = INVALID_HANDLE_VALUE; // the instance a client just connected to, while it is looked at
     Overlapped listenIo;
-    bool firstInstance = true;
     std::atomic<bool> stopping{false};
     std::shared_ptr<detail::Dispatcher> dispatcher;
     std::thread thread;
@@ -206,8 +207,11 @@ bool RemoteServer::Impl::Listen() {
     attributes.nLength = sizeof attributes;
     attributes.lpSecurityDescriptor = descriptor;
     attributes.bInheritHandle = FALSE;
-    const DWORD openMode =
-        PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (firstInstance ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0);
+    // While none of our instances exists the name is free for anyone; a pipe found under it then is not ours and
+    // must not be joined.
+    bool ours = accepted != INVALID_HANDLE_VALUE;
+    for (const Connection& c : connections) ours = ours || c.pipe != INVALID_HANDLE_VALUE;
+    const DWORD openMode = PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (ours ? 0 : FILE_FLAG_FIRST_PIPE_INSTANCE);
     listening = CreateNamedPipeW(name.c_str(), openMode,
                                  PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
                                  PIPE_UNLIMITED_INSTANCES, 4096, 4096, 0, &attributes);
@@ -219,7 +223,6 @@ bool RemoteServer::Impl::Listen() {
                       : ErrorText("cannot listen at", endpoint.address, error);
         return false;
     }
-    firstInstance = false;
     listenIo.Reset();
     if (ConnectNamedPipe(listening, &listenIo.ov)) {
         SetEvent(listenIo.ov.hEvent);
@@ -241,23 +244,26 @@ void RemoteServer::Impl::OnConnected() {
     DWORD ignored = 0;
     const bool connected =
         GetOverlappedResult(listening, &listenIo.ov, &ignored, FALSE) || GetLastError() == ERROR_PIPE_CONNECTED;
-    HANDLE pipe = listening;
+    accepted = listening;
     listening = INVALID_HANDLE_VALUE;
+    // The next instance first, so that the name never goes free. A failure leaves the server without a waiting
+    // instance; it tries again at every wake-up. At the limit there is none: clients wait for one (WaitNamedPipe)
+    // until a connection ends.
+    if (connections.size() + 1 < options.maxConnections) Listen();
+    HANDLE pipe = std::exchange(accepted, INVALID_HANDLE_VALUE);
     ULONG pid = 0;
     const bool served = connected && connections.size() < options.maxConnections &&
                         GetNamedPipeClientProcessId(pipe, &pid) && win32::ProcessIsCurrentUser(pid);
-    if (served) {
-        connections.emplace_back();
-        Connection& c = connections.back();
-        c.pipe = pipe;
-        c.id = nextId++;
-        c.deadline = Clock::now() + options.requestDeadline;
-        StartRead(c);
-    } else {
+    if (!served) {
         CloseHandle(pipe);
+        return;
     }
-    // A failure here leaves the server without a waiting instance; it tries again at every wake-up.
-    Listen();
+    connections.emplace_back();
+    Connection& c = connections.back();
+    c.pipe = pipe;
+    c.id = nextId++;
+    c.deadline = Clock::now() + options.requestDeadline;
+    StartRead(c);
 }
 
 void RemoteServer::Impl::StartRead(Connection& c) {
@@ -355,7 +361,7 @@ void RemoteServer::Impl::Serve() {
     std::vector<HANDLE> handles;
     std::vector<Connection*> waited;
     while (!stopping.load()) {
-        if (listening == INVALID_HANDLE_VALUE) Listen();
+        if (listening == INVALID_HANDLE_VALUE && connections.size() < options.maxConnections) Listen();
         handles.assign({stopEvent, wakeEvent});
         waited.clear();
         const bool listenWaited = listening != INVALID_HANDLE_VALUE;

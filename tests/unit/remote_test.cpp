@@ -409,6 +409,23 @@ TEST_F(RemoteServerTest, SilentHalfSentAndNonReadingClientsHoldUpNoOneAndAreDrop
     EXPECT_EQ(echo.count(), 6u); // the five and the deaf client's stop-all
 }
 
+TEST_F(RemoteServerTest, AClientBeyondTheLimitWaitsUntilASilentOneIsDropped) {
+    RemoteServerOptions options;
+    options.maxConnections = 2;
+    options.requestDeadline = 400ms;
+    RemoteServer server(folder.endpoint(), loop.loop, Handler(), options);
+    ASSERT_TRUE(server.listening()) << server.problem();
+    const int first = RawConnect(folder.endpoint());
+    const int second = RawConnect(folder.endpoint());
+    const auto begin = std::chrono::steady_clock::now();
+    const ClientResult r = Send({Command::Status, ""}, 5000ms);
+    EXPECT_EQ(r.outcome, ClientOutcome::Answered) << r.problem;
+    // Not turned away while the two held every place: it waited for the first of them to be dropped.
+    EXPECT_GE(std::chrono::steady_clock::now() - begin, 300ms);
+    close(first);
+    close(second);
+}
+
 TEST_F(RemoteServerTest, GarbageAndOversizedRequestsAreDroppedWithoutEffect) {
     RemoteServer server(folder.endpoint(), loop.loop, Handler());
     ASSERT_TRUE(server.listening()) << server.problem();
