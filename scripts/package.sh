@@ -58,10 +58,12 @@ deb)
     done
     depends=$(dpkg-deb -f "$deb" Depends)
     echo "     Depends: $depends"
-    for p in libqt6widgets6 libqt6gui6 libqt6core6 libopencv-imgcodec libx11-6 libxtst6 libxi6 libc6 qt6-qpa-plugins \
-        fonts-nanum; do
+    for p in libqt6widgets6 libqt6gui6 libqt6core6 libopencv-imgproc libpng16 libjpeg62-turbo libx11-6 libxtst6 libxi6 \
+        libc6 qt6-qpa-plugins fonts-nanum; do
         check "depends on $p" grep -q "$p" <<<"$depends"
     done
+    # The picture reader is our own: OpenCV's codec module (and GDAL, poppler, HDF5 behind it) is not needed.
+    check "does not depend on OpenCV's codecs" bash -c '! grep -q imgcodec <<<"$1"' _ "$depends"
     check "desktop-file-validate passes" \
         desktop-file-validate "$contents/usr/share/applications/org.example.quillet.desktop"
     check "appstreamcli validate passes" \
@@ -93,7 +95,8 @@ zip)
         translations/qtbase_ko.qm README.txt; do
         check "holds $f" grep -q "/$f\$" <<<"$files"
     done
-    check "holds the OpenCV DLLs" grep -q "/libopencv_imgcodecs[0-9]*\.dll\$" <<<"$files"
+    check "holds the OpenCV DLLs" grep -q "/libopencv_imgproc[0-9]*\.dll\$" <<<"$files"
+    check "does not hold OpenCV's codecs" bash -c '! grep -q "libopencv_imgcodecs" <<<"$1"' _ "$files"
     # Every DLL a program, DLL or plugin of the zip imports is in the zip or is part of Windows.
     unpacked=$out/unpacked
     mkdir -p "$unpacked"

@@ -51,21 +51,17 @@ struct Best {
 
 Best Search(const cv::Mat& grey, const cv::Mat& templ) {
     cv::Mat map;
-    cv::matchTemplate(grey, templ, map, cv::TM_CCOEFF_NORMED);
     Best best;
-    cv::minMaxLoc(map, nullptr, &best.score, nullptr, &best.at);
+    best.score = MatchGrey(grey, templ, map, best.at);
     return best;
 }
 
 // The template, grey, as the condition reads it; nothing (and the problem on err) when it cannot be decoded.
 bool ReadTemplate(const std::string& path, cv::Mat& grey, std::ostream& err) {
-    const ImageDecodeResult t = DecodeImageFile(path);
-    if (!t.ok()) {
-        err << "quillet-cli: " << t.problem << "\n";
-        return false;
-    }
-    cv::cvtColor(BgrMatView(t.image.picture), grey, cv::COLOR_BGR2GRAY);
-    return true;
+    std::string problem;
+    if (ReadTemplateGrey(path, grey, &problem)) return true;
+    err << "quillet-cli: " << problem << "\n";
+    return false;
 }
 
 int Report(const MatchOptions& o, const Best& best, int32_t originX, int32_t originY, const cv::Size& templ,
@@ -170,13 +166,14 @@ int MatchOnScreen(const MatchOptions& o, platform::InputOutput& io, platform::Sc
         a = {v.left, v.top, v.left + v.width, v.top + v.height};
     }
     // The condition's rectangle: from the start corner, never smaller than the template.
-    const int64_t w = std::max(int64_t{a.x2}, int64_t{a.x1} + templ.cols) - a.x1;
-    const int64_t h = std::max(int64_t{a.y2}, int64_t{a.y1} + templ.rows) - a.y1;
-    if (w * h > kMaxImageSearchPixels) {
-        err << "quillet-cli: the area (" << w << " x " << h << ") is too large to search\n";
+    const std::optional<platform::ScreenRect> search = ImageSearchRect(a.x1, a.y1, a.x2, a.y2, templ.cols, templ.rows);
+    if (!search) {
+        err << "quillet-cli: the area (" << a.x1 << "," << a.y1 << " to " << a.x2 << "," << a.y2
+            << ") is too large to search\n";
         return kExitFailure;
     }
-    const platform::ScreenRect rect{a.x1, a.y1, static_cast<int32_t>(w), static_cast<int32_t>(h)};
+    const platform::ScreenRect rect = *search;
+    const int64_t w = rect.width, h = rect.height;
     platform::BgraImage capture;
     if (!screen.Capture(rect, capture) || capture.width != rect.width || capture.height != rect.height ||
         capture.pixels.size() < static_cast<std::size_t>(w * h * 4)) {

@@ -5,8 +5,10 @@
 #include <cstring>
 #include <system_error>
 
-#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
+
+#include "imagefile/image_file.h"
+#include "imagefile/image_mat.h"
 
 #if defined(__GLIBC__)
 #include <malloc.h>
@@ -135,24 +137,16 @@ const ImageTrigger::CachedTemplate* ImageTrigger::Template(const std::string& pa
         entry.grey.release();
         entry.generation = ++templateGenerations_;
         ++templateReads_;
-        cv::Mat color = cv::imread(path, cv::IMREAD_COLOR);
-        if (!color.empty()) cv::cvtColor(color, entry.grey, cv::COLOR_BGR2GRAY);
+        ReadTemplateGrey(path, entry.grey);
     }
     return entry.grey.empty() ? nullptr : &entry;
 }
 
 namespace {
 
-// The search rectangle of m for a template of tw x th: never smaller than the template (an end left at 0, or before
-// the start, searches one template-sized area). Nothing when it is empty or too large to copy.
 std::optional<platform::ScreenRect> SearchRect(const Macro& m, int64_t tw, int64_t th) {
-    const int64_t sx = PointX(m.imageRectStart);
-    const int64_t sy = PointY(m.imageRectStart);
-    const int64_t w = std::max(int64_t{PointX(m.imageRectEnd)}, sx + tw) - sx;
-    const int64_t h = std::max(int64_t{PointY(m.imageRectEnd)}, sy + th) - sy;
-    if (w <= 0 || h <= 0 || w * h > kMaxImageSearchPixels) return std::nullopt;
-    return platform::ScreenRect{static_cast<int32_t>(sx), static_cast<int32_t>(sy), static_cast<int32_t>(w),
-                                static_cast<int32_t>(h)};
+    return ImageSearchRect(PointX(m.imageRectStart), PointY(m.imageRectStart), PointX(m.imageRectEnd),
+                           PointY(m.imageRectEnd), tw, th);
 }
 
 bool CaptureFits(const platform::BgraImage& capture, const platform::ScreenRect& search) {
@@ -184,8 +178,7 @@ std::optional<ImageMatch> ImageTrigger::Match(const Macro& m) {
     ImageMatch match;
     match.templateSize = templ.size();
     match.search = *search;
-    cv::matchTemplate(grey_, templ, result_, cv::TM_CCOEFF_NORMED);
-    cv::minMaxLoc(result_, nullptr, &match.maxVal, nullptr, &match.maxLoc);
+    match.maxVal = MatchGrey(grey_, templ, result_, match.maxLoc);
     match.resultSize = result_.size();
     match.origin = {search->left + match.maxLoc.x + templ.cols / 2, search->top + match.maxLoc.y + templ.rows / 2};
     return match;
@@ -223,8 +216,7 @@ std::shared_ptr<ImageTrigger::Outcome> ImageTrigger::Search(platform::BgraImage 
     ImageMatch& match = out->match;
     match.templateSize = templ.size();
     match.search = search;
-    cv::matchTemplate(out->grey, templ, out->map, cv::TM_CCOEFF_NORMED);
-    cv::minMaxLoc(out->map, nullptr, &match.maxVal, nullptr, &match.maxLoc);
+    match.maxVal = MatchGrey(out->grey, templ, out->map, match.maxLoc);
     match.resultSize = out->map.size();
     match.origin = {search.left + match.maxLoc.x + templ.cols / 2, search.top + match.maxLoc.y + templ.rows / 2};
     return out;
@@ -345,6 +337,32 @@ void ImageTrigger::Apply(Macro& m, const Outcome& outcome) {
     const bool fire = (m.flags & FlagImageOnChange) != 0 ? matched && !m.lastImageMatch : matched;
     if (!IsRunning(m) && fire) engine_.StartMacroWithOrigin(m, 1, match.origin, (m.imageOptions & ImageMoveMouse) != 0);
     m.lastImageMatch = matched;
+}
+
+bool ReadTemplateGrey(const std::string& cp949Path, cv::Mat& grey, std::string* problem) {
+    const ImageDecodeResult decoded = DecodeImageFile(cp949Path);
+    if (!decoded.ok()) {
+        if (problem) *problem = decoded.problem;
+        grey.release();
+        return false;
+    }
+    cv::cvtColor(BgrMatView(decoded.image.picture), grey, cv::COLOR_BGR2GRAY);
+    return true;
+}
+
+std::optional<platform::ScreenRect> ImageSearchRect(int32_t sx, int32_t sy, int32_t ex, int32_t ey, int64_t tw,
+                                                    int64_t th) {
+    const int64_t w = std::max(int64_t{ex}, int64_t{sx} + tw) - sx;
+    const int64_t h = std::max(int64_t{ey}, int64_t{sy} + th) - sy;
+    if (w <= 0 || h <= 0 || w * h > kMaxImageSearchPixels) return std::nullopt;
+    return platform::ScreenRect{sx, sy, static_cast<int32_t>(w), static_cast<int32_t>(h)};
+}
+
+double MatchGrey(const cv::Mat& grey, const cv::Mat& templ, cv::Mat& map, cv::Point& best) {
+    double score = 0.0;
+    cv::matchTemplate(grey, templ, map, cv::TM_CCOEFF_NORMED);
+    cv::minMaxLoc(map, nullptr, &score, nullptr, &best);
+    return score;
 }
 
 } // namespace quillet

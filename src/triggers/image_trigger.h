@@ -212,4 +212,17 @@ private:
 inline constexpr double kImageMatchSlackPercent = 1e-3;
 bool ImageMatchReaches(double maxVal, int32_t imageOptions);
 
+// The pieces of the image condition that quillet-cli match uses too, so that it finds what the condition finds.
+// The template as the condition reads it: the picture file decoded (PNG, JPEG, BMP, GIF) and made grey. False, with
+// the reason in problem when given, when it cannot be decoded.
+bool ReadTemplateGrey(const std::string& cp949Path, cv::Mat& grey, std::string* problem = nullptr);
+// The search rectangle from the start corner (sx, sy) to the end corner (ex, ey) for a template of tw x th: never
+// smaller than the template (an end left at 0, or before the start, searches one template-sized area). Nothing
+// when it is empty or larger than kMaxImageSearchPixels.
+std::optional<platform::ScreenRect> ImageSearchRect(int32_t sx, int32_t sy, int32_t ex, int32_t ey, int64_t tw,
+                                                    int64_t th);
+// The search: the correlation map of the grey template over the grey picture (TM_CCOEFF_NORMED) into map, and its
+// best score with the top-left corner of the best place.
+double MatchGrey(const cv::Mat& grey, const cv::Mat& templ, cv::Mat& map, cv::Point& best);
+
 } // namespace quillet

@@ -11,13 +11,12 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QVBoxLayout>
-#include <opencv2/core.hpp>
-#include <opencv2/imgcodecs.hpp>
 
 #include "gui/editors/condition_dialog.h"
 #include "gui/editors/item_dialog_controls.h"
 #include "gui/message_box.h"
 #include "gui/text.h"
+#include "imagefile/image_file.h"
 
 namespace quillet::gui {
 
@@ -25,25 +24,15 @@ using namespace item_dialog;
 
 namespace {
 
-// The decoded picture as the preview shows it: 8-bit grey, 24-bit or 32-bit pixels (the fourth byte ignored, as a
-// bitmap draws it); any other pixel size gives nothing.
-QImage Shown(const cv::Mat& m) {
-    if (m.empty() || m.depth() != CV_8U) return {};
-    QImage::Format format = QImage::Format_Invalid;
-    switch (m.channels()) {
-    case 1:
-        format = QImage::Format_Grayscale8;
-        break;
-    case 3:
-        format = QImage::Format_BGR888;
-        break;
-    case 4:
-        format = QImage::Format_RGB32; // B, G, R, X in memory on a little-endian machine, as decoded
-        break;
-    default:
-        return {};
-    }
-    return QImage(m.data, m.cols, m.rows, static_cast<qsizetype>(m.step), format).copy();
+// The decoded picture as the preview shows it: files of 8-bit grey, 24-bit or 32-bit pixels (the fourth byte
+// ignored, as a bitmap draws it), in the rows and columns the file stores; any other pixel size gives nothing.
+QImage Shown(const std::string& cp949Path) {
+    const ImageDecodeResult decoded = DecodeImageFile(cp949Path, ImageOrientation::AsStored);
+    if (!decoded.ok()) return {};
+    const int bits = decoded.image.layout.bitsPerPixel();
+    if (bits != 8 && bits != 24 && bits != 32) return {};
+    const BgrPicture& p = decoded.image.picture;
+    return QImage(p.bytes.data(), p.width, p.height, static_cast<qsizetype>(p.stride), QImage::Format_BGR888).copy();
 }
 
 } // namespace
@@ -60,7 +49,7 @@ void CImagePreview::Load(const std::string& cp949Path) {
     // first keeps a missing file from reaching the decoder, which would complain about it.
     std::error_code ec;
     if (!cp949Path.empty() && std::filesystem::is_regular_file(std::filesystem::path(cp949Path), ec))
-        image_ = Shown(cv::imread(cp949Path, cv::IMREAD_UNCHANGED));
+        image_ = Shown(cp949Path);
     update();
 }
 
