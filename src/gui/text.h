@@ -9,7 +9,14 @@
 #include <QColor>
 #include <QString>
 
+#include "model/texts.h"
+
 namespace quillet::gui {
+
+// A text the program shows, written in Korean (UTF-8), in the chosen language (model/texts.h).
+inline QString Text(const char* koreanUtf8) {
+    return QString::fromUtf8(quillet::Tr(koreanUtf8));
+}
 
 // CP949 bytes to a QString; bytes that do not decode become U+FFFD.
 QString FromCp949(std::string_view cp949);

@@ -7,6 +7,8 @@
 
 #include <QString>
 
+#include "gui/text.h"
+
 class QCheckBox;
 class QComboBox;
 class QDialog;
@@ -23,8 +25,9 @@ namespace quillet::gui::item_dialog {
 inline constexpr int kIdOk = 1;
 inline constexpr int kIdCancel = 2;
 
+// A text the dialog shows, in the chosen language.
 inline QString Utf8(const char* text) {
-    return QString::fromUtf8(text);
+    return Text(text);
 }
 
 // Controls with a caption: that caption is their accessible name.
