@@ -19,6 +19,7 @@
 #include "model/library_file.h"
 #include "model/macro.h"
 #include "model/settings.h"
+#include "model/texts.h"
 
 namespace quillet::cli {
 
@@ -61,6 +62,21 @@ const char* const kUsage =
 // Settings of Quillet.ini in the current directory (loaded on construction); never written unless asked.
 struct Settings {
     CAppIni ini{DefaultIniPath(), false};
+};
+
+// For the life of a command, the program's texts it prints (the item lines of dump, play and run) are in the
+// language of Quillet.ini; the language before it is put back afterwards, for callers that run several commands.
+class LanguageOfSettings {
+public:
+    LanguageOfSettings() : before_(CurrentLanguage()) {
+        SetLanguage(LanguageFromSetting(CAppIni(DefaultIniPath(), false).language));
+    }
+    ~LanguageOfSettings() { SetLanguage(before_); }
+    LanguageOfSettings(const LanguageOfSettings&) = delete;
+    LanguageOfSettings& operator=(const LanguageOfSettings&) = delete;
+
+private:
+    Language before_;
 };
 
 // Loads a library; on failure prints one line naming the file and returns false.
@@ -154,6 +170,8 @@ int SettingsCommand(const std::vector<std::string>& args, std::ostream& out, std
     Settings settings;
     for (const SettingEntry& e : SettingEntries(settings.ini))
         out << e.key << "=" << (e.text ? Cp949ToUtf8(*e.text) : std::to_string(*e.number)) << "\n";
+    if (!settings.ini.language.empty())
+        out << CAppIni::kLanguageKey << "=" << Cp949ToUtf8(settings.ini.language) << "\n";
     if (write && !settings.ini.Transfer(CAppIni::Save)) {
         err << "quillet-cli: " << settings.ini.path() << ": cannot be written\n";
         return kExitFailure;
@@ -168,6 +186,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         err << kUsage;
         return kExitFailure;
     }
+    const LanguageOfSettings language;
     const std::string& command = args[0];
     if (command == "dump") return Dump(args, out, err);
     if (command == "resave") return Resave(args, out, err);

@@ -8,6 +8,8 @@
 #include "model/cp949.h"
 #include "model/item_text.h"
 #include "model/key_table.h"
+#include "model/text_fill.h"
+#include "model/texts.h"
 
 namespace quillet {
 
@@ -16,8 +18,9 @@ namespace {
 constexpr std::size_t kHintBytesMax = 1023;
 constexpr std::size_t kPathBytesMax = 254;
 
-std::string Hint(int code, const char* tailUtf8) {
-    std::string text = std::string(KeyLongName(code)) + Utf8ToCp949(tailUtf8);
+// A capture hint: formatUtf8 with the capture key's name for %1.
+std::string Hint(int code, const char* formatUtf8) {
+    std::string text = FillText(TrCp949(formatUtf8), {KeyLongName(code)});
     text.resize(Cp949HeadLength(text, kHintBytesMax));
     return text;
 }
@@ -91,7 +94,7 @@ bool IsSeparator(char c) {
 } // namespace
 
 std::string HotkeyPageModel::Side::PressCaption() const {
-    return Utf8ToCp949(onPress ? "누를 때" : "뗄 때");
+    return TrCp949(onPress ? "누를 때" : "뗄 때");
 }
 
 void TimePageModel::Rows(int form, int32_t t, int& hour, int& minute, int& second) {
@@ -209,19 +212,19 @@ int ConditionDialogModel::KeyRowFor(int code) {
 }
 
 std::string ConditionDialogModel::ColorStartHint() const {
-    return Hint(settings_.keyMacroColorStart, "를 눌러 화면 색인식 시작 색과 마우스 위치를 캡쳐합니다.");
+    return Hint(settings_.keyMacroColorStart, "%1를 눌러 화면 색인식 시작 색과 마우스 위치를 캡쳐합니다.");
 }
 
 std::string ConditionDialogModel::ColorStopHint() const {
-    return Hint(settings_.keyMacroColorStop, "를 눌러 화면 색인식 중지 색과 마우스 위치를 캡쳐합니다.");
+    return Hint(settings_.keyMacroColorStop, "%1를 눌러 화면 색인식 중지 색과 마우스 위치를 캡쳐합니다.");
 }
 
 std::string ConditionDialogModel::ImageStartHint() const {
-    return Hint(settings_.keyMacroColorStart, "를 눌러 화면 검색영역 시작 위치를 캡쳐합니다.");
+    return Hint(settings_.keyMacroColorStart, "%1를 눌러 화면 검색영역 시작 위치를 캡쳐합니다.");
 }
 
 std::string ConditionDialogModel::ImageStopHint() const {
-    return Hint(settings_.keyMacroColorStop, "를 눌러 화면 검색영역 끝 위치를 캡쳐합니다.");
+    return Hint(settings_.keyMacroColorStop, "%1를 눌러 화면 검색영역 끝 위치를 캡쳐합니다.");
 }
 
 bool ConditionDialogModel::OnInput(int code, bool isPress, int visiblePage, platform::InputOutput& io,

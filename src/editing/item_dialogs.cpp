@@ -10,6 +10,8 @@
 #include "model/item_text.h"
 #include "model/key_table.h"
 #include "model/option_bits.h"
+#include "model/text_fill.h"
+#include "model/texts.h"
 
 namespace quillet {
 
@@ -22,11 +24,12 @@ std::string_view Trim(std::string_view t) {
 }
 
 std::string Caption(bool isNew, const char* addUtf8, const char* editUtf8) {
-    return Utf8ToCp949(isNew ? addUtf8 : editUtf8);
+    return TrCp949(isNew ? addUtf8 : editUtf8);
 }
 
-std::string WithKeyName(int code, const char* tailUtf8) {
-    return std::string(KeyLongName(code)) + Utf8ToCp949(tailUtf8);
+// formatUtf8 with the name of the key for %1.
+std::string WithKeyName(int code, const char* formatUtf8) {
+    return FillText(TrCp949(formatUtf8), {KeyLongName(code)});
 }
 
 int ActionOf(int32_t field) {
@@ -194,11 +197,11 @@ std::string MouseItemModel::Caption() const {
 }
 
 std::string MouseItemModel::CaptureHint() const {
-    return WithKeyName(settings_.keyMousePosCapture, "를 눌러 커서 위치를 획득합니다.");
+    return WithKeyName(settings_.keyMousePosCapture, "%1를 눌러 커서 위치를 획득합니다.");
 }
 
 std::string MouseItemModel::PositionCaption() const {
-    return Utf8ToCp949(absolute ? "절대위치:" : "상대위치:");
+    return TrCp949(absolute ? "절대위치:" : "상대위치:");
 }
 
 void MouseItemModel::SetAbsolute(bool on) {
@@ -242,7 +245,7 @@ std::optional<std::string> MouseItemModel::Accept() {
     item_.setMouseY(memory_.mouseY);
     item_.setMouseFlags(memory_.mouseFlags);
     if ((memory_.mouseFlags & ~(MouseAbsolute | MouseNormalized)) == 0)
-        return Utf8ToCp949("마우스의 아무런 기능도 선택되지 않았습니다.");
+        return TrCp949("마우스의 아무런 기능도 선택되지 않았습니다.");
     return std::nullopt;
 }
 
@@ -319,7 +322,7 @@ std::string DelayItemModel::Caption() const {
 }
 
 std::string DelayItemModel::CaptureHint() const {
-    return WithKeyName(settings_.keyMacroColorStart, "를 눌러 화면 색과 마우스 위치를 캡쳐합니다.");
+    return WithKeyName(settings_.keyMacroColorStart, "%1를 눌러 화면 색과 마우스 위치를 캡쳐합니다.");
 }
 
 std::vector<std::string> DelayItemModel::RandomLevels() {
@@ -329,7 +332,7 @@ std::vector<std::string> DelayItemModel::RandomLevels() {
 }
 
 std::string DelayItemModel::PressCaption() const {
-    return Utf8ToCp949(onPress ? "누를 때" : "뗄 때");
+    return TrCp949(onPress ? "누를 때" : "뗄 때");
 }
 
 uint32_t DelayItemModel::SwatchColor() const {
@@ -377,7 +380,7 @@ std::optional<std::string> DelayItemModel::Accept() {
         break;
     }
     case Clock:
-        if (second == 0) return Utf8ToCp949("지연 시각이 제대로 설정되지 않았습니다.");
+        if (second == 0) return TrCp949("지연 시각이 제대로 설정되지 않았습니다.");
         // An hour without minutes is dropped.
         if (minute == 0) {
             value = (second - 1) * 1000;
@@ -443,7 +446,7 @@ std::string StringItemModel::Caption() const {
 }
 
 std::optional<std::string> StringItemModel::Accept() {
-    if (text.empty()) return Utf8ToCp949("문자열이 비어 있습니다.");
+    if (text.empty()) return TrCp949("문자열이 비어 있습니다.");
     item_.setText(CrLf(text));
     // A box counts even while it is disabled.
     memory_.textFlags = (random ? TextRandom : 0) | (sequence ? TextSequence : 0) | (comment ? TextComment : 0);
@@ -492,8 +495,8 @@ std::vector<std::string> CallItemModel::Names() const {
 
 std::optional<std::string> CallItemModel::Accept() {
     if (selection < 0 || static_cast<std::size_t>(selection) >= library_.size())
-        return Utf8ToCp949("호출할 매크로가 선택되지 않았습니다.");
-    if (selection == ownIndex_) return Utf8ToCp949("자기 자신을 호출할 수 없습니다.");
+        return TrCp949("호출할 매크로가 선택되지 않았습니다.");
+    if (selection == ownIndex_) return TrCp949("자기 자신을 호출할 수 없습니다.");
     item_.setCallMode(mode < 0 ? CallSequential : mode);
     item_.setCalledName(library_[static_cast<std::size_t>(selection)].name);
     memory_.callIndex = selection;
@@ -554,8 +557,8 @@ std::optional<std::string> LoopItemModel::Accept() {
     memory_.loopStop = e;
     memory_.loopStep = st;
     if (k == LoopEnter && s != e) {
-        if (s < e && st <= 0) return Utf8ToCp949("반복구간의 간격이 0보다 커야 합니다.");
-        if (s > e && st >= 0) return Utf8ToCp949("반복구간의 간격이 0보다 작아야 합니다.");
+        if (s < e && st <= 0) return TrCp949("반복구간의 간격이 0보다 커야 합니다.");
+        if (s > e && st >= 0) return TrCp949("반복구간의 간격이 0보다 작아야 합니다.");
     }
     // The "ask the user" bit is never stored by the dialog.
     item_.setLoopKind(k);

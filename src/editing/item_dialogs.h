@@ -146,7 +146,7 @@ public:
     enum Button { NoButton, Left, Right, Middle, X1, X2 };
     MouseItemModel(MacroItem& item, ItemDialogMemory& memory, const CAppIni& settings);
     std::string Caption() const;         // "마우스 이벤트 추가" / "마우스 이벤트 편집"
-    std::string CaptureHint() const;     // "%s를 눌러 커서 위치를 획득합니다."
+    std::string CaptureHint() const;     // "%1를 눌러 커서 위치를 획득합니다." with the capture key
     std::string PositionCaption() const; // "절대위치:" or "상대위치:"
     bool isNew() const { return isNew_; }
 
@@ -180,7 +180,7 @@ public:
     enum Kind { Time, Clock, Key, Color, NoKind };
     DelayItemModel(MacroItem& item, ItemDialogMemory& memory, const CAppIni& settings);
     std::string Caption() const;                    // "대기/시간지연 추가" / "대기/시간지연 편집"
-    std::string CaptureHint() const;                // "%s를 눌러 화면 색과 마우스 위치를 캡쳐합니다."
+    std::string CaptureHint() const;                // "%1를 눌러 화면 색과 마우스 위치를 캡쳐합니다."
     static std::vector<std::string> RandomLevels(); // "+- 0%" ... "+- 100%"
     bool isNew() const { return isNew_; }
 

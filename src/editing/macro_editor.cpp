@@ -9,6 +9,8 @@
 #include "model/decimal.h"
 #include "model/item_text.h"
 #include "model/key_table.h"
+#include "model/text_fill.h"
+#include "model/texts.h"
 
 namespace quillet {
 
@@ -63,14 +65,14 @@ MacroEditor::~MacroEditor() {
 }
 
 std::string MacroEditor::Title() const {
-    return Utf8ToCp949(isNew_ ? "매크로 추가" : "매크로 편집");
+    return TrCp949(isNew_ ? "매크로 추가" : "매크로 편집");
 }
 
 std::string MacroEditor::HintText() const {
-    static const std::string tail = Utf8ToCp949(
-        "를 눌러 현재 마우스 위치를 매크로 항목에 추가합니다. Insert key를 누르면 매크로 이름과 모든 내용을 "
-        "클립보드에 텍스트로 복사합니다. ");
-    return CutText(KeyLongName(s_.settings.keyMousePosCapture) + tail, kHintBytesMax);
+    return CutText(FillText(TrCp949("%1를 눌러 현재 마우스 위치를 매크로 항목에 추가합니다. Insert key를 누르면 매크로 "
+                                    "이름과 모든 내용을 클립보드에 텍스트로 복사합니다. "),
+                            {KeyLongName(s_.settings.keyMousePosCapture)}),
+                   kHintBytesMax);
 }
 
 void MacroEditor::Notify(uint32_t changes) {
@@ -305,9 +307,9 @@ void MacroEditor::RefreshSummary() {
     const int n = rowCount() - 1;
     std::string text;
     if (t < kEstimateCycle) {
-        text = std::to_string(n) + Utf8ToCp949("개 항목이 기록됨 (") + FormatGeneral(t / 1000.0) + Utf8ToCp949(" 초)");
+        text = FillText(TrCp949("%1개 항목이 기록됨 (%2 초)"), {std::to_string(n), FormatGeneral(t / 1000.0)});
     } else {
-        text = std::to_string(n) + Utf8ToCp949("개 항목이 기록됨 (순환호출!)");
+        text = FillText(TrCp949("%1개 항목이 기록됨 (순환호출!)"), {std::to_string(n)});
     }
     summary_ = CutText(std::move(text), kSummaryBytesMax);
 }
@@ -339,11 +341,11 @@ MacroEditor::Verdict MacroEditor::Accept() {
 std::string MacroEditor::VerdictMessage(Verdict verdict) {
     switch (verdict) {
     case Verdict::NoName:
-        return Utf8ToCp949("매크로 이름이 지정되지 않았습니다. 이름을 입력하시기 바랍니다.");
+        return TrCp949("매크로 이름이 지정되지 않았습니다. 이름을 입력하시기 바랍니다.");
     case Verdict::NameTaken:
-        return Utf8ToCp949("같은 이름의 매크로가 존재합니다. 다른 이름을 입력하시기 바랍니다.");
+        return TrCp949("같은 이름의 매크로가 존재합니다. 다른 이름을 입력하시기 바랍니다.");
     case Verdict::Unbalanced:
-        return Utf8ToCp949("매크로 내에서 반복구간이나 독점실행구간이 올바르게 열리고 닫히지 않았습니다.");
+        return TrCp949("매크로 내에서 반복구간이나 독점실행구간이 올바르게 열리고 닫히지 않았습니다.");
     case Verdict::Ok:
         break;
     }

@@ -1,25 +1,42 @@
 #include "input/key_mouse_status.h"
 
 #include <charconv>
+#include <mutex>
+#include <optional>
 
 #include "model/cp949.h"
 #include "model/key_table.h"
+#include "model/texts.h"
 
 namespace quillet {
 
 namespace {
 
-// The status window's words, converted to CP949 once: they are written for every event of the desktop.
+// The status window's words in the current language, CP949, made once per language: they are written for every
+// event of the desktop. The key line's text is kept as the parts around the key name, so that writing it needs no
+// allocation beyond the line's own buffer.
 struct StatusWords {
-    std::string pressed = " - " + Utf8ToCp949("누름");
-    std::string released = " - " + Utf8ToCp949("뗌");
-    std::string hangul = Utf8ToCp949("한글");
-    std::string english = Utf8ToCp949("영어");
+    struct AroundName {
+        std::string before, after;
+    };
+    static AroundName Split(const std::string& format) {
+        const std::size_t at = format.find("%1");
+        if (at == std::string::npos) return {format, {}};
+        return {format.substr(0, at), format.substr(at + 2)};
+    }
+    AroundName pressed = Split(TrCp949("%1 - 누름"));
+    AroundName released = Split(TrCp949("%1 - 뗌"));
+    std::string hangul = TrCp949("한글");
+    std::string english = TrCp949("영어");
 };
 
+// The language is set at start-up (tests switch it): each language's words are made while it is current.
 const StatusWords& Words() {
-    static const StatusWords words;
-    return words;
+    static std::once_flag made[2];
+    static std::optional<StatusWords> words[2];
+    const std::size_t i = CurrentLanguage() == Language::English ? 1 : 0;
+    std::call_once(made[i], [i] { words[i].emplace(); });
+    return *words[i];
 }
 
 } // namespace
@@ -32,8 +49,10 @@ KeyMouseStatus::KeyMouseStatus(platform::InputOutput& io, platform::InputMethod&
 }
 
 void KeyMouseStatus::ShowKeyEvent(int code, bool isPress) {
-    keyText_.assign(KeyLongName(code));
-    keyText_ += isPress ? Words().pressed : Words().released;
+    const StatusWords::AroundName& text = isPress ? Words().pressed : Words().released;
+    keyText_.assign(text.before);
+    keyText_ += KeyLongName(code);
+    keyText_ += text.after;
     Changed();
 }
 

@@ -3,11 +3,15 @@
 #include <algorithm>
 #include <charconv>
 #include <cstring>
+#include <mutex>
+#include <optional>
 
 #include "model/cp949.h"
 #include "model/decimal.h"
 #include "model/key_table.h"
 #include "model/option_bits.h"
+#include "model/text_fill.h"
+#include "model/texts.h"
 
 namespace quillet {
 
@@ -16,84 +20,80 @@ namespace {
 // Bytes of a string or call name shown in an item line.
 constexpr std::size_t kShownNameBytes = 64;
 
-// The Korean words of the texts, converted to CP949 once: ItemText runs for every executed item (event log).
+// The texts of the lines in the current language, CP949, made once per language: ItemText runs for every executed
+// item (event log). Each is one whole piece of a line with its placeholders, so that English can order its words.
 struct Words {
-    std::string start = Utf8ToCp949("    (시작)");
-    std::string keyboard = Utf8ToCp949("    키보드 ");
-    std::string press = Utf8ToCp949("누르기");
-    std::string release = Utf8ToCp949("떼기");
-    std::string click = Utf8ToCp949("클릭");
-    std::string hangul = Utf8ToCp949("[한글] ");
-    std::string english = Utf8ToCp949("[영어] ");
-    std::string mouse = Utf8ToCp949("    마우스 ");
-    std::string absolute = Utf8ToCp949("절대위치(");
-    std::string relative = Utf8ToCp949("상대위치(");
-    std::string wheel = Utf8ToCp949("휠(");
-    std::string leftButton = Utf8ToCp949("왼버튼_");
-    std::string rightButton = Utf8ToCp949("오른버튼_");
-    std::string middleButton = Utf8ToCp949("중앙버튼_");
-    std::string x1Button = Utf8ToCp949("X1버튼_");
-    std::string x2Button = Utf8ToCp949("X2버튼_");
-    std::string timeDelay = Utf8ToCp949("    시간지연 ");
-    std::string seconds = Utf8ToCp949(" 초");
-    std::string randomDelay = Utf8ToCp949(", 랜덤 지연 +- ");
-    std::string percentAdded = Utf8ToCp949("% 추가");
-    std::string clockWait = Utf8ToCp949("    지연시각 ");
-    std::string hour = Utf8ToCp949("시 ");
-    std::string minute = Utf8ToCp949("분 ");
-    std::string second = Utf8ToCp949("초");
-    std::string noHour = Utf8ToCp949("--시 ");
-    std::string noMinute = Utf8ToCp949("--분 ");
-    std::string noSecond = Utf8ToCp949("--초");
-    std::string until = Utf8ToCp949(" 까지");
-    std::string keyWait = Utf8ToCp949("    키입력대기 ");
-    std::string pressed = Utf8ToCp949("누름");
-    std::string released = Utf8ToCp949("뗌");
-    std::string colorWait = Utf8ToCp949("    화면색대기(");
-    std::string tolerance = Utf8ToCp949(") 허용(");
-    std::string position = Utf8ToCp949(") 위치(");
-    std::string comment = Utf8ToCp949("    # ");
-    std::string text = Utf8ToCp949("    문자열 '");
-    std::string callSequential = Utf8ToCp949("    매크로 순차 호출 '");
-    std::string callParallel = Utf8ToCp949("    매크로 병렬 호출 '");
-    std::string callStop = Utf8ToCp949("    매크로 실행 중단 '");
-    std::string exclusiveEnter = Utf8ToCp949("< 독점실행구간으로 들어감");
-    std::string exclusiveLeave = Utf8ToCp949("> 독점실행구간으로부터 나옴");
-    std::string loopEnter = Utf8ToCp949("[   반복구간으로 들어감 (");
-    std::string loopOutputKeys = Utf8ToCp949("    반복 숫자를 키보드 이벤트로 출력");
-    std::string loopOutputX = Utf8ToCp949("    반복 숫자를 마우스 X 위치로 출력");
-    std::string loopOutputY = Utf8ToCp949("    반복 숫자를 마우스 Y 위치로 출력");
-    std::string loopLeave = Utf8ToCp949("]   반복구간에서 나옴");
-    std::string conditionStart = Utf8ToCp949("시작: ");
-    std::string conditionAuto = Utf8ToCp949("자동,");
-    std::string conditionKey = Utf8ToCp949("키,");
-    std::string conditionTime = Utf8ToCp949("시간,");
-    std::string conditionColor = Utf8ToCp949("색,");
-    std::string conditionStop = Utf8ToCp949("중지: ");
-    std::string macroName = Utf8ToCp949("매크로 이름: ");
+    std::string start = TrCp949("    (시작)");
+    std::string keyNoAction = TrCp949("    키보드 %1 ");
+    std::string keyPress = TrCp949("    키보드 %1 누르기 ");
+    std::string keyRelease = TrCp949("    키보드 %1 떼기 ");
+    std::string keyPressRelease = TrCp949("    키보드 %1  ");
+    std::string hangul = TrCp949("[한글] ");
+    std::string english = TrCp949("[영어] ");
+    std::string mouse = TrCp949("    마우스 ");
+    std::string absolute = TrCp949("절대위치(%1, %2) ");
+    std::string absoluteNormalized = TrCp949("절대위치(%1, %2) *SI");
+    std::string relative = TrCp949("상대위치(%1, %2) ");
+    std::string relativeNormalized = TrCp949("상대위치(%1, %2) *SI");
+    std::string wheel = TrCp949("휠(%1) ");
+    // Per button: press, release, click.
+    std::string buttons[5][3] = {
+        {TrCp949("왼버튼_누르기 "), TrCp949("왼버튼_떼기 "), TrCp949("왼버튼_클릭 ")},
+        {TrCp949("오른버튼_누르기 "), TrCp949("오른버튼_떼기 "), TrCp949("오른버튼_클릭 ")},
+        {TrCp949("중앙버튼_누르기 "), TrCp949("중앙버튼_떼기 "), TrCp949("중앙버튼_클릭 ")},
+        {TrCp949("X1버튼_누르기 "), TrCp949("X1버튼_떼기 "), TrCp949("X1버튼_클릭 ")},
+        {TrCp949("X2버튼_누르기 "), TrCp949("X2버튼_떼기 "), TrCp949("X2버튼_클릭 ")},
+    };
+    std::string timeDelay = TrCp949("    시간지연 %1 초");
+    std::string randomDelay = TrCp949(", 랜덤 지연 +- %1% 추가");
+    // By clock form: hours, minutes and seconds; minutes and seconds; seconds; none.
+    std::string clockHms = TrCp949("    지연시각 %1시 %2분 %3초 까지");
+    std::string clockMs = TrCp949("    지연시각 --시 %1분 %2초 까지");
+    std::string clockS = TrCp949("    지연시각 --시 --분 %1초 까지");
+    std::string clockNone = TrCp949("    지연시각 --시 --분 --초 까지");
+    std::string keyWaitPress = TrCp949("    키입력대기 %1 누름");
+    std::string keyWaitRelease = TrCp949("    키입력대기 %1 뗌");
+    std::string colorWait = TrCp949("    화면색대기(%1, %2, %3) 허용(%4) 위치(%5, %6) ");
+    std::string text = TrCp949("    문자열 '%1'");
+    std::string callSequential = TrCp949("    매크로 순차 호출 '%1'");
+    std::string callParallel = TrCp949("    매크로 병렬 호출 '%1'");
+    std::string callStop = TrCp949("    매크로 실행 중단 '%1'");
+    std::string exclusiveEnter = TrCp949("< 독점실행구간으로 들어감");
+    std::string exclusiveLeave = TrCp949("> 독점실행구간으로부터 나옴");
+    std::string loopEnter = TrCp949("[   반복구간으로 들어감 (%1 ~ %2 : %3)  ");
+    std::string loopEnterAsk = TrCp949("[   반복구간으로 들어감 (%1 ~ %2 : %3) *");
+    std::string loopOutputKeys = TrCp949("    반복 숫자를 키보드 이벤트로 출력");
+    std::string loopOutputX = TrCp949("    반복 숫자를 마우스 X 위치로 출력");
+    std::string loopOutputY = TrCp949("    반복 숫자를 마우스 Y 위치로 출력");
+    std::string loopLeave = TrCp949("]   반복구간에서 나옴");
+    std::string conditionStart = TrCp949("시작: ");
+    std::string conditionAuto = TrCp949("자동,");
+    std::string conditionKey = TrCp949("%1키,");
+    std::string conditionTime = TrCp949("시간,");
+    std::string conditionColor = TrCp949("색,");
+    std::string conditionStop = TrCp949("중지: ");
+    std::string macroName = TrCp949("매크로 이름: ");
 };
 
+// The words of the current language. The language is set at start-up (tests switch it), so each language's words are
+// made the first time they are asked for, while that language is current, and kept.
 const Words& W() {
-    static const Words words;
-    return words;
+    static std::once_flag made[2];
+    static std::optional<Words> words[2];
+    const std::size_t i = CurrentLanguage() == Language::English ? 1 : 0;
+    std::call_once(made[i], [i] { words[i].emplace(); });
+    return *words[i];
+}
+
+std::string Number(long long value) {
+    char digits[24];
+    const auto r = std::to_chars(digits, digits + sizeof digits, value);
+    return std::string(digits, r.ptr);
 }
 
 bool IsCp949LeadByte(char c) {
     const auto b = static_cast<unsigned char>(c);
     return b >= 0x81 && b <= 0xFE;
-}
-
-// The word of a two-bit press/release field: 1 press, 2 release, 3 click.
-const std::string& ButtonWord(int32_t field) {
-    const Words& w = W();
-    switch (field & 3) {
-    case 1:
-        return w.press;
-    case 2:
-        return w.release;
-    default:
-        return w.click;
-    }
 }
 
 // A string or call name as shown: at most its first 64 bytes, up to an embedded NUL, without a trailing half of a
@@ -104,23 +104,28 @@ std::string_view ShownName(const std::string& s) {
 
 void AppendKeyItem(BoundedLine& line, const MacroItem& item, int32_t macroOptions) {
     const Words& w = W();
-    line.Append(w.keyboard);
-    line.Append(KeyLongName(item.keyCode() & KeyCodeMask));
-    line.Append(" ");
+    const std::string_view name = KeyLongName(item.keyCode() & KeyCodeMask);
     const int32_t action = item.keyAction();
-    if (action == 0) return;
-    // Press-and-release shows no word, only the space after it.
+    if (action == 0) {
+        line.Append(FillText(w.keyNoAction, {name}));
+        return;
+    }
     switch (action & 3) {
     case 1:
-        line.Append(w.press);
+        line.Append(FillText(w.keyPress, {name}));
         break;
     case 2:
-        line.Append(w.release);
+        line.Append(FillText(w.keyRelease, {name}));
+        break;
+    case 3:
+        line.Append(FillText(w.keyPressRelease, {name}));
         break;
     default:
+        // Neither press nor release: no word, only the space after it.
+        line.Append(FillText(w.keyNoAction, {name}));
+        line.Append(" ");
         break;
     }
-    line.Append(" ");
     if (macroOptions & OptionFollowImeState) line.Append((action & ActionHangul) ? w.hangul : w.english);
 }
 
@@ -129,30 +134,24 @@ void AppendMouseItem(BoundedLine& line, const MacroItem& item) {
     const int32_t f = item.mouseFlags();
     line.Append(w.mouse);
     if (f & MouseMove) {
-        line.Append((f & MouseAbsolute) ? w.absolute : w.relative);
-        line.AppendInt(item.mouseX());
-        line.Append(", ");
-        line.AppendInt(item.mouseY());
-        line.Append(") ");
-        if (f & MouseNormalized) line.Append("*SI"); // no space after it: the next piece follows directly
+        // In Korean "*SI" ends the piece without a space: the next piece follows directly.
+        const bool normalized = (f & MouseNormalized) != 0;
+        const std::string& format = (f & MouseAbsolute) ? (normalized ? w.absoluteNormalized : w.absolute)
+                                                        : (normalized ? w.relativeNormalized : w.relative);
+        line.Append(FillText(format, {Number(item.mouseX()), Number(item.mouseY())}));
     }
-    if (f & MouseWheel) {
-        line.Append(w.wheel);
-        line.AppendInt(item.mouseData());
-        line.Append(") ");
-    }
-    const auto button = [&line](const std::string& name, int32_t field) {
+    if (f & MouseWheel) line.Append(FillText(w.wheel, {Number(item.mouseData())}));
+    // A two-bit press/release field: 1 press, 2 release, 3 click.
+    const auto button = [&line, &w](int which, int32_t field) {
         if ((field & 3) == 0) return;
-        line.Append(name);
-        line.Append(ButtonWord(field));
-        line.Append(" ");
+        line.Append(w.buttons[which][(field & 3) - 1]);
     };
-    button(w.leftButton, f >> 1);
-    button(w.rightButton, f >> 3);
-    button(w.middleButton, f >> 5);
+    button(0, f >> 1);
+    button(1, f >> 3);
+    button(2, f >> 5);
     if ((f >> 7) & 3) {
-        if (item.mouseData() == 1) button(w.x1Button, f >> 7);
-        if (item.mouseData() == 2) button(w.x2Button, f >> 7);
+        if (item.mouseData() == 1) button(3, f >> 7);
+        if (item.mouseData() == 2) button(4, f >> 7);
     }
 }
 
@@ -162,44 +161,29 @@ void AppendDelayItem(BoundedLine& line, const MacroItem& item) {
     const int32_t kind = item.delayKind();
     switch (kind & DelayKindMask) {
     case DelayTime:
-        line.Append(w.timeDelay);
-        line.AppendFixed3(v / 1000.0);
-        line.Append(w.seconds);
-        if (item.delayExtra() > 0) {
-            line.Append(w.randomDelay);
-            line.AppendInt(std::min(item.delayExtra(), 10) * 10);
-            line.Append(w.percentAdded);
-        }
+        line.Append(FillText(w.timeDelay, {FormatFixed(v / 1000.0, 3)}));
+        if (item.delayExtra() > 0) line.Append(FillText(w.randomDelay, {Number(std::min(item.delayExtra(), 10) * 10)}));
         break;
     case DelayClock: {
-        const int form = item.delayClockForm();
-        line.Append(w.clockWait);
-        if (form >= 3) {
-            line.AppendInt((v / 3600000) % 24);
-            line.Append(w.hour);
-        } else {
-            line.Append(w.noHour);
+        const std::string h = Number((v / 3600000) % 24), m = Number((v / 60000) % 60), s = Number((v / 1000) % 60);
+        switch (item.delayClockForm()) {
+        case 3:
+            line.Append(FillText(w.clockHms, {h, m, s}));
+            break;
+        case 2:
+            line.Append(FillText(w.clockMs, {m, s}));
+            break;
+        case 1:
+            line.Append(FillText(w.clockS, {s}));
+            break;
+        default:
+            line.Append(w.clockNone);
+            break;
         }
-        if (form >= 2) {
-            line.AppendInt((v / 60000) % 60);
-            line.Append(w.minute);
-        } else {
-            line.Append(w.noMinute);
-        }
-        if (form >= 1) {
-            line.AppendInt((v / 1000) % 60);
-            line.Append(w.second);
-        } else {
-            line.Append(w.noSecond);
-        }
-        line.Append(w.until);
         break;
     }
     case DelayKey:
-        line.Append(w.keyWait);
-        line.Append(KeyLongName(v & KeyCodeMask));
-        line.Append(" ");
-        line.Append((v & KeyRelease) ? w.released : w.pressed);
+        line.Append(FillText((v & KeyRelease) ? w.keyWaitRelease : w.keyWaitPress, {KeyLongName(v & KeyCodeMask)}));
         if (v & KeyExactModifiers) {
             if (v & KeyCtrl) line.Append(", Ctrl ");
             if (v & KeyAlt) line.Append(", Alt ");
@@ -208,19 +192,9 @@ void AppendDelayItem(BoundedLine& line, const MacroItem& item) {
         break;
     case DelayColor: {
         const auto c = static_cast<uint32_t>(v);
-        line.Append(w.colorWait);
-        line.AppendInt(c & 0xFF);
-        line.Append(", ");
-        line.AppendInt((c >> 8) & 0xFF);
-        line.Append(", ");
-        line.AppendInt((c >> 16) & 0xFF);
-        line.Append(w.tolerance);
-        line.AppendInt(c >> 24);
-        line.Append(w.position);
-        line.AppendInt(PointX(item.delayExtra()));
-        line.Append(", ");
-        line.AppendInt(PointY(item.delayExtra()));
-        line.Append(") ");
+        line.Append(
+            FillText(w.colorWait, {Number(c & 0xFF), Number((c >> 8) & 0xFF), Number((c >> 16) & 0xFF), Number(c >> 24),
+                                   Number(PointX(item.delayExtra())), Number(PointY(item.delayExtra()))}));
         break;
     }
     default:
@@ -232,13 +206,8 @@ void AppendLoopItem(BoundedLine& line, const MacroItem& item) {
     const Words& w = W();
     switch (item.loopKind() & LoopKindMask) {
     case LoopEnter:
-        line.Append(w.loopEnter);
-        line.AppendInt(item.loopStart());
-        line.Append(" ~ ");
-        line.AppendInt(item.loopStop());
-        line.Append(" : ");
-        line.AppendInt(item.loopStep());
-        line.Append((item.loopKind() & LoopAskUser) ? ") *" : ")  ");
+        line.Append(FillText((item.loopKind() & LoopAskUser) ? w.loopEnterAsk : w.loopEnter,
+                             {Number(item.loopStart()), Number(item.loopStop()), Number(item.loopStep())}));
         break;
     case LoopOutputKeys:
         line.Append(w.loopOutputKeys);
@@ -259,13 +228,14 @@ void AppendLoopItem(BoundedLine& line, const MacroItem& item) {
 
 // "Ctrl Alt Shift <short name>키," with each modifier shown only when the condition demands exact modifiers.
 void AppendKeyCondition(BoundedLine& line, int32_t key) {
+    std::string keys;
     if (key & KeyExactModifiers) {
-        if (key & KeyCtrl) line.Append("Ctrl ");
-        if (key & KeyAlt) line.Append("Alt ");
-        if (key & KeyShift) line.Append("Shift ");
+        if (key & KeyCtrl) keys += "Ctrl ";
+        if (key & KeyAlt) keys += "Alt ";
+        if (key & KeyShift) keys += "Shift ";
     }
-    line.Append(KeyShortName(key & KeyCodeMask));
-    line.Append(W().conditionKey);
+    keys += KeyShortName(key & KeyCodeMask);
+    line.Append(FillText(W().conditionKey, {keys}));
 }
 
 std::string_view UpToNul(const std::string& s) {
@@ -325,16 +295,20 @@ std::string ItemText(const MacroItem& item, int32_t macroOptions) {
         AppendDelayItem(line, item);
         break;
     case ItemString:
-        line.Append((item.textFlags() & TextComment) ? w.comment : w.text);
-        line.Append(ShownName(item.text()));
-        if (!(item.textFlags() & TextComment)) line.Append("'");
+        if (item.textFlags() & TextComment) {
+            line.Append("    # ");
+            line.Append(ShownName(item.text()));
+        } else {
+            line.Append(FillText(w.text, {ShownName(item.text())}));
+        }
         break;
     case ItemCall: {
         const int32_t mode = item.callMode() & 3;
         if (mode == 3) break;
-        line.Append(mode == CallSequential ? w.callSequential : mode == CallParallel ? w.callParallel : w.callStop);
-        line.Append(ShownName(item.calledName()));
-        line.Append("'");
+        line.Append(FillText(mode == CallSequential ? w.callSequential
+                             : mode == CallParallel ? w.callParallel
+                                                    : w.callStop,
+                             {ShownName(item.calledName())}));
         break;
     }
     case ItemExclusive:

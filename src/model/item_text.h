@@ -1,4 +1,6 @@
-// One-line Korean texts of items and start/stop conditions, and the text export of a macro. All results are CP949.
+// One-line texts of items and start/stop conditions, and the text export of a macro, in the program's language
+// (model/texts.h): Korean as the program has always written them, or English. Stored names and typed text appear as
+// they are, untranslated. All results are CP949.
 #pragma once
 
 #include <cstddef>

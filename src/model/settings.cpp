@@ -78,6 +78,11 @@ void CIni::WriteInt(const char* key, int32_t value) {
     if (!WritePrivateProfileStringA(section_.c_str(), key, text, path_.c_str())) writeFailed_ = true;
 }
 
+void CIni::WriteWord(const char* key, std::string_view value) {
+    const std::string word(CutAtLineBreak(value));
+    if (!WritePrivateProfileStringA(section_.c_str(), key, word.c_str(), path_.c_str())) writeFailed_ = true;
+}
+
 void CIni::WriteString(const char* key, const std::string& value) {
     const std::string quoted = "\"" + std::string(CutAtLineBreak(value)) + "\"";
     if (!WritePrivateProfileStringA(section_.c_str(), key, quoted.c_str(), path_.c_str())) writeFailed_ = true;
@@ -157,6 +162,14 @@ void CIni::WriteString(const char* key, const std::string& value) {
     EndBatch();
 }
 
+void CIni::WriteWord(const char* key, std::string_view value) {
+    BeginBatch();
+    if (batch_->status == IniFileStatus::Unreadable ||
+        !batch_->document.Set(section_, key, std::string(CutAtLineBreak(value))))
+        writeFailed_ = true;
+    EndBatch();
+}
+
 #endif
 
 bool CIni::TakeWriteFailure() {
@@ -212,6 +225,10 @@ bool CAppIni::Transfer(Direction direction) {
                 WriteInt(setting.key, field);
         }
     }
+    if (direction == Load)
+        language = std::string(CutCp949(GetString(kLanguageKey, ""), kMaxSettingText));
+    else if (!language.empty())
+        WriteWord(kLanguageKey, CutCp949(language, kMaxSettingText));
     EndBatch();
     return !TakeWriteFailure();
 }

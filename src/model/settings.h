@@ -30,6 +30,9 @@ public:
     std::string GetString(const char* key, const std::string& def) const;
     // Writes the value in double quotes so that blanks around it survive; it is cut at a line break or NUL.
     void WriteString(const char* key, const std::string& value);
+    // Writes the value as it is, without quotes (a one-word value a person edits by hand, such as "en"); it is cut
+    // at a line break or NUL.
+    void WriteWord(const char* key, std::string_view value);
     // Writes return nothing, as the profile functions are used; this tells whether any write since the last call
     // failed (or was refused to protect a file that could not be read whole), and clears it.
     bool TakeWriteFailure();
@@ -62,6 +65,7 @@ std::string IniPathInDirectory(std::string_view directory);
 
 // The 24 settings of section "Property". Their keys, order and defaults come from SettingTable(); once
 // constructed, every field holds the file's value or, where the file or the key is missing, its default.
+// Besides them the section may hold "language" (see the field), which is written only once it has a value.
 class CAppIni : public CIni {
 public:
     enum Direction { Load, Save };
@@ -100,6 +104,13 @@ public:
     int32_t sequenceStart{};
     int32_t macroSel{};
     int32_t startTabSel{};
+
+    // The program's language as the file has it: "en" English, "ko" Korean, empty when the file has no such key;
+    // anything else reads as Korean (LanguageFromSetting) and is written back as it was. Not one of SettingTable's
+    // 24: it is saved (after them, as "language=en") only when not empty, so the file of a program that never chose
+    // a language is byte for byte what it always was, and a choice once made is never dropped.
+    std::string language; // at most 260 bytes
+    static constexpr const char* kLanguageKey = "language";
 
     bool saveOnDestroy;
 };

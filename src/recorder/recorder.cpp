@@ -10,6 +10,8 @@
 #include "model/decimal.h"
 #include "model/item_text.h"
 #include "model/key_table.h"
+#include "model/text_fill.h"
+#include "model/texts.h"
 
 namespace quillet {
 
@@ -218,30 +220,19 @@ void MacroRecorder::RecordMouseEvent(int code, bool isPress, bool moved, int16_t
 }
 
 std::string MacroRecorder::HelpText() const {
-    static const std::string tail = Utf8ToCp949("로 매크로 기록을 시작하거나 중지합니다.");
-    return KeyLongName(settings_.keyMacroRecord) + tail;
+    return FillText(TrCp949("%1로 매크로 기록을 시작하거나 중지합니다."), {KeyLongName(settings_.keyMacroRecord)});
 }
 
 std::string MacroRecorder::RecordButtonCaption() const {
-    static const std::string waiting = Utf8ToCp949("기록 대기 중");
-    static const std::string recordingText = Utf8ToCp949("매크로 기록 중");
-    return recording_ ? recordingText : waiting;
+    return TrCp949(recording_ ? "매크로 기록 중" : "기록 대기 중");
 }
 
 std::string MacroRecorder::SummaryText() const {
-    static const std::string recorded = Utf8ToCp949("개 항목이 기록됨 (");
-    static const std::string seconds = Utf8ToCp949(" 초)");
-    static const std::string cycle = Utf8ToCp949("순환호출!)");
     int32_t counter = 0;
     const int32_t t = EstimateRunTime(library_, macro_, settings_.eventDelay, counter);
-    std::string s = std::to_string(macro_.itemCount() - 1) + recorded;
-    if (t < kEstimateCycle) {
-        s += FormatGeneral(t / 1000.0);
-        s += seconds;
-    } else {
-        s += cycle;
-    }
-    return s;
+    const std::string n = std::to_string(macro_.itemCount() - 1);
+    if (t < kEstimateCycle) return FillText(TrCp949("%1개 항목이 기록됨 (%2 초)"), {n, FormatGeneral(t / 1000.0)});
+    return FillText(TrCp949("%1개 항목이 기록됨 (순환호출!)"), {n});
 }
 
 std::optional<MacroRecorder::ListUpdate> MacroRecorder::TakeListUpdate() {

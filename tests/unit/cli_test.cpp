@@ -10,6 +10,7 @@
 #include "cli_folder.h"
 #include "model/cp949.h"
 #include "model/library_file.h"
+#include "model/texts.h"
 
 namespace quillet {
 namespace {
@@ -48,6 +49,35 @@ TEST_F(CliTest, DumpHonoursTheImeOptionOfQuilletIni) {
     Write("Quillet.ini", "[Property]\nmacroOptions=137\n");
     EXPECT_EQ(Run({"dump", "lib.m"}), 0);
     EXPECT_NE(out_.str().find("    키보드 A key  [한글] \r\n"), std::string::npos) << out_.str();
+}
+
+// language=en in Quillet.ini: the item lines printed are English; stored names and text stay as they are, and the
+// language of the process is as before once the command has ended.
+TEST_F(CliTest, DumpAndPlayFollowTheLanguageOfQuilletIni) {
+    ASSERT_TRUE(SaveMacroLibrary("lib.m", SampleLibrary()).ok);
+    Write("Quillet.ini", "[Property]\nmacroOptions=137\nlanguage=en\n");
+    EXPECT_EQ(Run({"dump", "lib.m"}), 0);
+    EXPECT_EQ(out_.str(), "Macro name: Greeting\r\n\r\n"
+                          "    (Start)\r\n"
+                          "    Press and release A key [Hangul] \r\n"
+                          "    Type '안녕\r\n'\r\n"
+                          "Macro name: Caller\r\n\r\n"
+                          "    (Start)\r\n"
+                          "    Call macro 'Greeting'\r\n");
+    EXPECT_EQ(CurrentLanguage(), Language::Korean);
+
+    EXPECT_EQ(Run({"play", "lib.m", "Caller", "--dry-run", "--no-ime"}), 0);
+    EXPECT_NE(out_.str().find(" log Greeting:     Press and release A key [Hangul] \n"), std::string::npos)
+        << out_.str();
+    EXPECT_NE(out_.str().find(" log Caller:     Call macro 'Greeting'\n"), std::string::npos) << out_.str();
+
+    EXPECT_EQ(Run({"settings"}), 0);
+    EXPECT_TRUE(out_.str().ends_with("startTabSel=0\nlanguage=en\n")) << out_.str();
+
+    // Anything but "en" is Korean.
+    Write("Quillet.ini", "[Property]\nlanguage=EN\n");
+    EXPECT_EQ(Run({"dump", "lib.m"}), 0);
+    EXPECT_EQ(out_.str().rfind("매크로 이름: Greeting\r\n", 0), 0u) << out_.str();
 }
 
 TEST_F(CliTest, UnreadableOrDamagedLibrariesExitWithTwo) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "editing/condition_dialog.h"
+#include "in_english.h"
 #include "model/key_table.h"
 #include "platform/fake/fake_platform.h"
 
@@ -146,6 +147,18 @@ TEST_F(ConditionDialogTest, PagesThresholdsPathsAndPreview) {
     EXPECT_EQ(ImagePageModel::PreviewRect(1000, 500, 120, 110), (platform::ScreenRect{0, 25, 120, 60}));
     EXPECT_EQ(ImagePageModel::PreviewRect(50, 40, 120, 110), (platform::ScreenRect{35, 35, 50, 40}));
     EXPECT_EQ(ImagePageModel::PreviewRect(0, 40, 120, 110), (platform::ScreenRect{}));
+}
+
+TEST_F(ConditionDialogTest, HintsAndCaptionsInEnglish) {
+    const InEnglish english;
+    macro.stopKey |= KeyRelease;
+    ConditionDialogModel d(macro, settings);
+    EXPECT_EQ(d.ColorStartHint(), "Press the F9 key to capture the start color and the mouse position.");
+    EXPECT_EQ(d.ColorStopHint(), "Press the F8 key to capture the stop color and the mouse position.");
+    EXPECT_EQ(d.ImageStartHint(), "Press the F9 key to capture the first corner of the search area.");
+    EXPECT_EQ(d.ImageStopHint(), "Press the F8 key to capture the second corner of the search area.");
+    EXPECT_EQ(d.hotkeys.start.PressCaption(), "On press");
+    EXPECT_EQ(d.hotkeys.stop.PressCaption(), "On release");
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 #include "editing/macro_editor.h"
 #include "editing/recorder_dialog.h"
 #include "engine/input_synth.h"
+#include "in_english.h"
 #include "input/input_router.h"
 #include "input/key_mouse_status.h"
 #include "model/cp949.h"
@@ -450,6 +451,27 @@ TEST(KeyMouseStatusTest, TickOnlyWhileVisible) {
     fake.SetKeyDown(0xA5, false);
     EXPECT_TRUE(fresh.Tick(true));
     EXPECT_EQ(Cp949ToUtf8(fresh.imeText()), "영어");
+}
+
+// The status window's words follow the language, also after the other language's words were made.
+TEST(KeyMouseStatusTest, WordsInEnglish) {
+    platform::FakePlatform fake;
+    KeyMouseStatus korean(fake, fake);
+    korean.ShowKeyEvent(0x41, true);
+    ASSERT_EQ(Cp949ToUtf8(korean.keyText()), "A key - 누름");
+
+    const InEnglish english;
+    KeyMouseStatus s(fake, fake);
+    s.ShowKeyEvent(0x41, true);
+    EXPECT_EQ(s.keyText(), "A key - pressed");
+    s.ShowKeyEvent(0xFF, false);
+    EXPECT_EQ(s.keyText(), "(Unknown) - released");
+    fake.SetImeState(platform::ImeState::Open);
+    EXPECT_TRUE(s.Tick(true));
+    EXPECT_EQ(s.imeText(), "Hangul");
+    fake.SetImeState(platform::ImeState::Closed);
+    EXPECT_TRUE(s.Tick(true));
+    EXPECT_EQ(s.imeText(), "English");
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 
 #include "../common/comma_locale.h"
 #include "editing/item_dialogs.h"
+#include "in_english.h"
 #include "model/cp949.h"
 #include "model/key_table.h"
 #include "platform/fake/fake_platform.h"
@@ -247,6 +248,49 @@ TEST_F(ItemDialogsTest, TextCallSectionAndLoopChecks) {
     EXPECT_TRUE(a.askUser);
     a.Accept();
     EXPECT_EQ(asked.loopKind(), LoopEnter) << "the ask-the-user bit is cleared";
+}
+
+// Captions say add or edit by the item given; the capture hints name the key from the settings.
+TEST_F(ItemDialogsTest, CaptionsHintsAndMessagesInEnglish) {
+    const InEnglish english;
+    settings.keyMousePosCapture = 0x79;
+    settings.keyMacroColorStart = 0x78;
+    MacroItem newKey, oldKey = MakeKeyItem(0x41, 3);
+    EXPECT_EQ(KeyboardItemModel(newKey, memory, settings).Caption(), "Add Key Event");
+    EXPECT_EQ(KeyboardItemModel(oldKey, memory, settings).Caption(), "Edit Key Event");
+
+    MacroItem mouseItem = MakeMouseItem(1, 2, MouseMove);
+    MouseItemModel mouse(mouseItem, memory, settings);
+    EXPECT_EQ(mouse.Caption(), "Edit Mouse Event");
+    EXPECT_EQ(mouse.CaptureHint(), "Press the F10 key to capture the cursor position.");
+    EXPECT_EQ(mouse.PositionCaption(), "Relative:");
+    mouse.SetAbsolute(true);
+    EXPECT_EQ(mouse.PositionCaption(), "Absolute:");
+    mouse.position = false;
+    EXPECT_EQ(Utf8(mouse.Accept()), "No mouse action is selected.");
+
+    MacroItem delayItem;
+    DelayItemModel delay(delayItem, memory, settings);
+    EXPECT_EQ(delay.Caption(), "Add Wait/Delay");
+    EXPECT_EQ(delay.CaptureHint(), "Press the F9 key to capture the screen color and the mouse position.");
+    delay.onPress = false;
+    EXPECT_EQ(delay.PressCaption(), "On release");
+
+    MacroItem textItem;
+    StringItemModel text(textItem, memory);
+    EXPECT_EQ(text.Caption(), "Add Text");
+    text.text.clear();
+    EXPECT_EQ(Utf8(text.Accept()), "The text is empty.");
+
+    const MacroLibrary library = {MakeNewMacro("a")};
+    MacroItem callItem = MakeCallItem("a", CallSequential);
+    CallItemModel call(callItem, memory, library, 0);
+    EXPECT_EQ(call.Caption(), "Edit Macro Call");
+    EXPECT_EQ(Utf8(call.Accept()), "A macro cannot call itself.");
+
+    MacroItem exclusiveItem, loopItem;
+    EXPECT_EQ(ExclusiveItemModel(exclusiveItem, memory).Caption(), "Add Exclusive Section");
+    EXPECT_EQ(LoopItemModel(loopItem, memory).Caption(), "Add Loop");
 }
 
 } // namespace

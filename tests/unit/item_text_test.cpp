@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
+#include "in_english.h"
 #include "model/cp949.h"
+#include "model/text_fill.h"
 
 namespace quillet {
 namespace {
@@ -202,6 +206,99 @@ TEST(MacroTextTest, RunListLineAndClipboardExport) {
                                  "    시간지연 0.250 초\r\n"));
     Macro empty;
     EXPECT_EQ(MacroText(empty, 0), K("매크로 이름: \r\n\r\n"));
+}
+
+TEST(FillTextTest, PlaceholdersAreFilledOnceInTheirOwnOrder) {
+    EXPECT_EQ(FillText("%2 then %1, %1 again", {"a", "b"}), "b then a, a again");
+    // What an argument holds is copied, never read as a placeholder; lone '%' and unfilled numbers stay.
+    EXPECT_EQ(FillText("'%1' %2", {"%2%1%", "x"}), "'%2%1%' x");
+    EXPECT_EQ(FillText("100% %3 %0 %", {"a"}), "100% %3 %0 %");
+    // CP949 text around a placeholder keeps its bytes.
+    EXPECT_EQ(FillText(K("%1를 눌러"), {"F10 key"}), "F10 key" + K("를 눌러"));
+}
+
+bool IsAscii(char c) {
+    return static_cast<unsigned char>(c) < 0x80;
+}
+
+// Every line an item can show, in English: the words a person expects, and plain ASCII (stored data aside).
+TEST(ItemTextInEnglish, EveryItemTypeReadsAsEnglish) {
+    const InEnglish english;
+    const int32_t colour = static_cast<int32_t>(MakeColor(255, 0, 10) | (200u << 24));
+    const int32_t clock = 13 * 3600000 + 5 * 60000 + 9 * 1000;
+    const struct {
+        MacroItem item;
+        int32_t options;
+        const char* text;
+    } cases[] = {
+        {MacroItem{}, 0, "    (Start)"},
+        {MakeKeyItem(0x41, 3), 0, "    Press and release A key "},
+        {MakeKeyItem(0x41, ActionPress | ActionHangul), 1, "    Press A key [Hangul] "},
+        {MakeKeyItem(0x0D, ActionRelease), 1, "    Release ENTER key [English] "},
+        {MakeKeyItem(0x41, 0), 1, "    Keyboard A key "},
+        {MakeKeyItem(0x07, ActionExtended), 0, "    Keyboard (Unknown)  "},
+        {MakeMouseItem(100, 200, 0x8203), 0, "    Mouse move to (100, 200) *SI left button down "},
+        {MakeMouseItem(-5, 7, 0x0001 | 0x0040), 0, "    Mouse move by (-5, 7) middle button up "},
+        {MakeMouseItem(0, 0, static_cast<int32_t>(0xFF880800u)), 0, "    Mouse wheel -120 "},
+        {MakeMouseItem(0, 0, 0x0004 | 0x0018), 0, "    Mouse left button up right click "},
+        {MakeMouseItem(0, 0, 0x10180), 0, "    Mouse X1 click "},
+        {MakeMouseItem(0, 0, 0x20080), 0, "    Mouse X2 button down "},
+        {MakeDelayItem(1500, DelayTime, 3), 0, "    Delay 1.500 s, random +/- 30%"},
+        {MakeDelayItem(250, DelayTime), 0, "    Delay 0.250 s"},
+        {MakeDelayItem(clock, 0x07), 0, "    Wait until 13h 5m 9s"},
+        {MakeDelayItem(clock, 0x05), 0, "    Wait until --h 5m 9s"},
+        {MakeDelayItem(clock, 0x03), 0, "    Wait until --h --m 9s"},
+        {MakeDelayItem(clock, 0x01), 0, "    Wait until --h --m --s"},
+        {MakeDelayItem(0x41, DelayKey), 0, "    Wait for A key press"},
+        {MakeDelayItem(0x41 | KeyRelease | KeyCtrl | KeyExactModifiers, DelayKey), 0,
+         "    Wait for A key release, Ctrl "},
+        {MakeDelayItem(colour, DelayColor, PackPoint(-5, 40)), 0,
+         "    Wait for color (255, 0, 10) tolerance 200 at (-5, 40) "},
+        {MakeStringItem("50% off %1"), 0, "    Type '50% off %1'"},
+        {MakeStringItem("note", TextComment), 0, "    # note"},
+        {MakeCallItem("Other", CallSequential), 0, "    Call macro 'Other'"},
+        {MakeCallItem("Other", CallParallel), 0, "    Call macro 'Other' in parallel"},
+        {MakeCallItem("Other", CallStop), 0, "    Stop macro 'Other'"},
+        {MakeExclusiveItem(true), 0, "< Enter exclusive section"},
+        {MakeExclusiveItem(false), 0, "> Leave exclusive section"},
+        {MakeLoopItem(LoopEnter, -2, 10, 1), 0, "[   Loop (10 to 1, step -2)  "},
+        {MakeLoopItem(LoopEnter | LoopAskUser, 1, 1, 5), 0, "[   Loop (1 to 5, step 1) *"},
+        {MakeLoopItem(LoopOutputKeys), 0, "    Type the loop counter"},
+        {MakeLoopItem(LoopOutputX), 0, "    Loop counter to mouse X"},
+        {MakeLoopItem(LoopOutputY), 0, "    Loop counter to mouse Y"},
+        {MakeLoopItem(LoopLeave), 0, "]   End loop"},
+    };
+    for (const auto& c : cases) {
+        const std::string text = Text(c.item, c.options);
+        EXPECT_EQ(text, c.text);
+        EXPECT_TRUE(std::all_of(text.begin(), text.end(), IsAscii)) << text;
+    }
+    // Stored text is never translated: a Korean name stays the CP949 bytes it is.
+    EXPECT_EQ(Text(MakeCallItem(K("매크로 1"), CallSequential)), "    Call macro '" + K("매크로 1") + "'");
+    EXPECT_EQ(ItemRowText(MakeStringItem("a\r\nb"), 0), "    Type 'a" + K("¶") + "b'");
+
+    EXPECT_EQ(ConditionSummary(0x10024, 0x71 | KeyCtrl | KeyExactModifiers, 0x72),
+              "Start: Ctrl F2 key, Stop: F3 key, ");
+    EXPECT_EQ(ConditionSummary(0x7E, 0x0A, 0x0B), "Start: auto, MSU key, time, color, Stop: MSD key, color, ");
+    EXPECT_EQ(ConditionSummary(FlagStopKey, 0x71, 0x72), "");
+}
+
+TEST(ItemTextInEnglish, ClipboardExportAndLanguageSwitches) {
+    Macro m = MakeNewMacro(K("매크로 1"));
+    m.items.push_back(MakeKeyItem(0x41, ActionPress | ActionHangul));
+    m.items.push_back(MakeDelayItem(250, DelayTime));
+    const std::string korean = MacroText(m, 1);
+    {
+        const InEnglish english;
+        EXPECT_EQ(MacroText(m, 1), "Macro name: " + K("매크로 1") +
+                                       "\r\n\r\n    (Start)\r\n    Press A key [Hangul] \r\n    Delay 0.250 s\r\n");
+        m.flags = FlagStartKey;
+        m.startKey = 0x71;
+        EXPECT_EQ(RunListText(m), K("매크로 1") + " - Start: F2 key, ");
+    }
+    // The words made for one language are not kept for the other.
+    EXPECT_EQ(MacroText(m, 1), korean);
+    EXPECT_EQ(RunListText(m), K("매크로 1 - 시작: F2키,"));
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 
 #include "../common/comma_locale.h"
 #include "editing/macro_editor.h"
+#include "in_english.h"
 #include "model/cp949.h"
 #include "model/item_text.h"
 #include "model/key_table.h"
@@ -403,6 +404,27 @@ TEST_F(MacroEditorTest, TheTrailJoinsTheMouseItemsAndBoxesPressesAndSelectedItem
     EXPECT_THAT(t.selectedBoxes,
                 ElementsAre(platform::ScreenRect{92, 92, 16, 16}, platform::ScreenRect{88, 88, 24, 24}));
     EXPECT_EQ(MacroEditor::HiddenHeight(400), 326);
+}
+
+// The editor's own texts and the Insert key's export in English; the macro's name and stored text are not translated.
+TEST_F(MacroEditorTest, TextsAndTheClipboardExportInEnglish) {
+    const InEnglish english;
+    MacroEditor& e = Open({MakeDelayItem(1000, DelayTime), Key('A'), MakeStringItem("hi")}, "mine");
+    EXPECT_EQ(e.Title(), "Edit Macro");
+    EXPECT_EQ(e.HintText(), "Press the F10 key to add the current mouse position to the macro. Press the Insert key "
+                            "to copy the macro's name and all its items to the clipboard as text. ");
+    EXPECT_EQ(e.summary(), "Items: 3 (1.132 s)");
+    EXPECT_EQ(e.RowText(2), "    Press and release A key ");
+    e.OnEditorInputEvent(VK_INSERT, false);
+    ASSERT_EQ(view.clipboard.size(), 1u);
+    EXPECT_EQ(view.clipboard[0], "Macro name: mine\r\n\r\n    (Start)\r\n    Delay 1.000 s\r\n"
+                                 "    Press and release A key \r\n    Type 'hi'\r\n");
+    EXPECT_EQ(MacroEditor::VerdictMessage(MacroEditor::Verdict::NameTaken),
+              "A macro with this name already exists. Please enter another name.");
+
+    library = {MakeNewMacro("leaf")};
+    MacroEditor& cycle = Open(std::vector<MacroItem>(10, MakeCallItem("leaf", CallSequential)));
+    EXPECT_EQ(cycle.summary(), "Items: 10 (circular call!)");
 }
 
 } // namespace

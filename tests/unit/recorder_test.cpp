@@ -9,6 +9,7 @@
 
 #include "editing/recorder_dialog.h"
 #include "engine/input_synth.h"
+#include "in_english.h"
 #include "input/input_router.h"
 #include "model/cp949.h"
 #include "model/item_text.h"
@@ -389,6 +390,16 @@ TEST_F(RecorderTest, SummaryReportsCallCycle) {
     EXPECT_EQ(Cp949ToUtf8(r.SummaryText()), "1개 항목이 기록됨 (100000 초)");
     macro.items.back() = Delay(1201);
     EXPECT_EQ(Cp949ToUtf8(r.SummaryText()), "1개 항목이 기록됨 (1.234 초)");
+}
+
+TEST_F(RecorderTest, TextsInEnglish) {
+    const InEnglish english;
+    MacroRecorder& r = Open(0);
+    EXPECT_EQ(r.HelpText(), "Press the F11 key to start or stop recording.");
+    EXPECT_EQ(r.RecordButtonCaption(), "Ready to record");
+    EXPECT_EQ(r.SummaryText(), "Items: 0 (0 s)");
+    r.ToggleRecording(true);
+    EXPECT_EQ(r.RecordButtonCaption(), "Recording");
 }
 
 } // namespace

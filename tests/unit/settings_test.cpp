@@ -11,6 +11,7 @@
 #include <limits>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -20,6 +21,7 @@
 
 #include "model/ini_file.h"
 #include "model/key_table.h"
+#include "model/texts.h"
 #include "ordinary_user.h"
 
 namespace quillet {
@@ -306,6 +308,51 @@ TEST_F(SettingsTest, WritesThroughSymbolicLinksAndKeepsPermissions) {
     EXPECT_TRUE(fs::is_symlink(path_));
     ASSERT_TRUE(fs::is_regular_file(dir_ / "new.ini"));
     EXPECT_EQ(CIni("Property", (dir_ / "new.ini").string()).GetInt("recOptions", 0), 183);
+}
+
+// The language is kept apart from the 24 settings: a file without it is written exactly as before, a choice once in
+// the file stays there, and a value the program does not know is neither used nor lost.
+TEST_F(SettingsTest, LanguageIsReadAsWrittenAndWrittenOnlyOnceChosen) {
+    {
+        CAppIni ini(path_);
+        EXPECT_EQ(ini.language, "");
+        EXPECT_EQ(LanguageFromSetting(ini.language), Language::Korean);
+        ini.windowSX = 7;
+        ini.macroSel = 4;
+    }
+    EXPECT_EQ(Read(), kFirstSave) << "no language chosen: the file the program always wrote";
+
+    {
+        CAppIni ini(path_);
+        ini.language = "en";
+    }
+    EXPECT_EQ(Read(), std::string(kFirstSave) + "language=en\n") << "after the 24 keys, unquoted";
+    CAppIni english(path_, false);
+    EXPECT_EQ(LanguageFromSetting(english.language), Language::English);
+
+    // Back to Korean: the key stays and says so.
+    english.language = std::string(LanguageSetting(Language::Korean));
+    ASSERT_TRUE(english.Transfer(CAppIni::Save));
+    EXPECT_EQ(Read(), std::string(kFirstSave) + "language=ko\n");
+
+    // Hand-written values: quotes are removed, unknown ones read as Korean and survive a save unchanged.
+    for (const auto& [line, value, language] :
+         {std::tuple<const char*, const char*, Language>{"language=\"en\"", "en", Language::English},
+          {"LANGUAGE = ko", "ko", Language::Korean},
+          {"language=fr", "fr", Language::Korean},
+          {"language=", "", Language::Korean}}) {
+        const std::string file = std::string("[Property]\n") + line + "\nmacroOptions=1\n";
+        Write(file);
+        CAppIni ini(path_, false);
+        EXPECT_EQ(ini.language, value) << line;
+        EXPECT_EQ(LanguageFromSetting(ini.language), language) << line;
+        EXPECT_EQ(ini.macroOptions, 1) << line;
+        ASSERT_TRUE(ini.Transfer(CAppIni::Save));
+        const std::string saved = Read();
+        EXPECT_EQ(std::count(saved.begin(), saved.end(), '='), 25) << "the 24 settings and one language line:\n"
+                                                                   << saved;
+        EXPECT_EQ(CAppIni(path_, false).language, value) << saved;
+    }
 }
 
 #endif
