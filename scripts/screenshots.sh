@@ -1,14 +1,25 @@
 #!/usr/bin/env bash
 # Takes PNG screenshots of Quillet under a private virtual X server (Xvfb): the main window in edit mode and in run
-# mode, the run status window ("실행상태") and the input status window ("입력상태").
+# mode, the run status window ("실행상태"), the input status window ("입력상태"), the settings dialog ("설정") and
+# the recorder ("기록").
 #
-#   scripts/screenshots.sh [FOLDER]      (default: ./screenshots)
+#   scripts/screenshots.sh [--language ko|en] [FOLDER]      (default: Korean, ./screenshots)
 #
+# --language sets the setting "language" of the Quillet.ini the program starts with.
 # Quillet runs in a temporary folder with the demo library (examples/demo.m); the F12 toggle key and the buttons are
 # pressed with xdotool. Environment: QUILLET_BUILD_DIR (default ./build), QUILLET_BIN (an already built quillet).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${QUILLET_BUILD_DIR:-$root/build}
+language=ko
+while [ $# -gt 0 ]; do
+    case $1 in
+    --language) language=${2:-}; shift 2 || { echo "screenshots.sh: --language needs ko or en" >&2; exit 2; } ;;
+    --language=*) language=${1#--language=}; shift ;;
+    *) break ;;
+    esac
+done
+case $language in ko | en) ;; *) echo "screenshots.sh: unknown language '$language' (ko or en)" >&2; exit 2 ;; esac
 out=${1:-$root/screenshots}
 
 if [ -z "${QUILLET_BIN:-}" ]; then
@@ -65,6 +76,7 @@ export XDG_RUNTIME_DIR="$tmp/runtime"
 export DBUS_SESSION_BUS_ADDRESS="unix:path=$tmp/no-bus"
 
 cp "$root/examples/demo.m" "$tmp/work/macro.m"
+printf '[Property]\r\nlanguage="%s"\r\n' "$language" >"$tmp/work/Quillet.ini"
 (cd "$tmp/work" && exec "$app") >"$tmp/quillet.log" 2>&1 &
 quillet=$!
 
@@ -142,6 +154,28 @@ xdotool windowfocus --sync "$main"
 xdotool key shift+Tab space
 status=$(wait_for_new_window "$before") || fail "the input status window (입력상태) did not open"
 capture "$status" "$out/input-status.png"
+
+# Back to edit mode, where the settings and the recorder open. The main window's focus is still on "입력상태";
+# two Shift+Tab reach "설정" (past "종료"). Esc closes each dialog as Cancel does.
+xdotool key F12
+capture "$main" "$tmp/edit-again.png" "$out/main-run-mode.png"
+before=$(windows)
+xdotool windowfocus --sync "$main"
+xdotool key shift+Tab shift+Tab space
+config=$(wait_for_new_window "$before") || fail "the settings dialog (설정) did not open"
+capture "$config" "$out/settings.png"
+xdotool windowfocus --sync "$config"
+xdotool key Escape
+
+# A click into the macro list gives it the focus; the next control of the tab order is "기록".
+before=$(windows)
+xdotool windowfocus --sync "$main"
+xdotool mousemove --window "$main" 40 200 click 1
+xdotool key Tab space
+recorder=$(wait_for_new_window "$before") || fail "the recorder (기록) did not open"
+capture "$recorder" "$out/recorder.png"
+xdotool windowfocus --sync "$recorder"
+xdotool key Escape
 
 # Quillet ends as at the exit button; its settings go into the temporary folder with it.
 kill -TERM "$quillet"

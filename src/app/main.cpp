@@ -12,7 +12,9 @@
 
 #include "gui/mainwindow/quillet_app.h"
 #include "gui/message_box.h"
+#include "gui/text.h"
 #include "gui/translations.h"
+#include "model/texts.h"
 #include "platform/instance_lock.h"
 #include "platform/system_platform.h"
 
@@ -59,15 +61,14 @@ bool OnlyQuilletInThisFolder(const quillet::platform::InstanceLock& lock, const 
                  "quillet: another Quillet%s already runs in this folder (%s); two in one folder would both react to "
                  "the hotkeys and send all input twice. Ending.\n",
                  pidText.c_str(), reinterpret_cast<const char*>(folderText.c_str()));
-    QString where =
-        QStringLiteral("폴더: %1").arg(QDir::toNativeSeparators(QString::fromStdU16String(folder.u16string())));
-    if (lock.ownerPid() > 0) where += QStringLiteral(" (프로세스 번호 %1)").arg(lock.ownerPid());
-    quillet::gui::ShowMessageBox(
-        nullptr,
-        QStringLiteral("Quillet이 이 폴더에서 이미 실행 중입니다.\n%1\n\n같은 폴더에서 두 개를 "
-                       "실행하면 두 프로그램이 모두 단축키에 반응하여 모든 입력을 두 번 "
-                       "보냅니다.")
-            .arg(where),
+    using quillet::gui::Text;
+    QString where = Text("폴더: %1").arg(QDir::toNativeSeparators(QString::fromStdU16String(folder.u16string())));
+    if (lock.ownerPid() > 0) where += Text(" (프로세스 번호 %1)").arg(lock.ownerPid());
+    quillet::gui::ShowMessageBox(nullptr,
+                                 Text("Quillet이 이 폴더에서 이미 실행 중입니다.\n%1\n\n같은 폴더에서 두 개를 "
+                                      "실행하면 두 프로그램이 모두 단축키에 반응하여 모든 입력을 두 번 "
+                                      "보냅니다.")
+                                     .arg(where),
         QMessageBox::Warning, QMessageBox::Ok);
     return false;
 }
@@ -102,18 +103,24 @@ int main(int argc, char** argv) {
     QApplication::setApplicationVersion(QStringLiteral(QUILLET_VERSION));
     // The main window ends the program, not the last window to close (the tool windows only hide).
     QApplication::setQuitOnLastWindowClosed(false);
-    // Qt's own texts (standard buttons, file dialog) in the language of the program's.
-    const std::unique_ptr<QTranslator> qtKorean = gui::InstallQtKoreanTranslation();
+
+    // Declared first so that it outlives every window.
+    std::unique_ptr<QTranslator> qtKorean;
+    // Made here, before anything is shown, because it reads Quillet.ini: the language of every window, the
+    // "already running" message below included, comes from the settings. Nothing is written before Start().
+    gui::AppOptions options;
+    options.version.productVersion = QStringLiteral("Version: " QUILLET_VERSION);
+    options.version.fileDescription = QStringLiteral(QUILLET_HOME_PAGE);
+    gui::CQuilletApp quillet(backend->platform(), options);
+    SetLanguage(LanguageFromSetting(quillet.settings().language));
+    // Qt's own texts (standard buttons, file dialog) in the language of the program's: Korean from Qt's catalogue,
+    // English as Qt has them.
+    if (CurrentLanguage() == Language::Korean) qtKorean = gui::InstallQtKoreanTranslation();
 
     std::error_code noFolder;
     const std::filesystem::path folder = std::filesystem::current_path(noFolder);
     const platform::InstanceLock lock(folder);
     if (!OnlyQuilletInThisFolder(lock, folder)) return 1;
-
-    gui::AppOptions options;
-    options.version.productVersion = QStringLiteral("Version: " QUILLET_VERSION);
-    options.version.fileDescription = QStringLiteral(QUILLET_HOME_PAGE);
-    gui::CQuilletApp quillet(backend->platform(), options);
 
 #ifndef _WIN32
     // SIGTERM, SIGINT and SIGHUP (the terminal or the session going away) end the program as the exit button does,

@@ -6,13 +6,20 @@
 #include "model/cp949.h"
 #include "model/ini_file.h"
 #include "model/option_bits.h"
+#include "model/texts.h"
 
 namespace quillet {
 
+namespace {
+
+// The tray icon's tooltips, looked up each time they are shown (in the language of that moment).
+const char* const kIdleTooltip = "Quillet 프로그램 - 더블클릭 하세요.";
+const char* const kRunTooltip = "Quillet 프로그램 - 매크로 실행 중입니다.";
+
+} // namespace
+
 MainWindowModel::MainWindowModel(Session& session, MainWindowView& view)
-    : session_(session), view_(view), settings_(session.settings()),
-      idleTooltip_(Utf8ToCp949("Quillet 프로그램 - 더블클릭 하세요.")),
-      runTooltip_(Utf8ToCp949("Quillet 프로그램 - 매크로 실행 중입니다.")) {
+    : session_(session), view_(view), settings_(session.settings()) {
     session_.AddObserver(*this);
 }
 
@@ -73,7 +80,7 @@ void MainWindowModel::RunModeChanged(bool on) {
     view_.HideStatusWindow();
     session_.loop().StopTimer(kTimerTray);
     if (trayShowsRun_) {
-        view_.SetTrayIcon(TrayIcon::Main, idleTooltip_);
+        view_.SetTrayIcon(TrayIcon::Main, TrCp949(kIdleTooltip));
         trayShowsRun_ = false;
     }
 }
@@ -127,7 +134,7 @@ void MainWindowModel::OnDisplayTimer() {
 void MainWindowModel::OnTrayTimer() {
     if ((settings_.macroOptions & OptionTrayBlink) != 0) {
         trayBlinkCount_ = trayBlinkCount_ == std::numeric_limits<int>::max() ? 0 : trayBlinkCount_ + 1;
-        view_.SetTrayIcon((trayBlinkCount_ % 2) != 0 ? TrayIcon::Blink : TrayIcon::Main, runTooltip_);
+        view_.SetTrayIcon((trayBlinkCount_ % 2) != 0 ? TrayIcon::Blink : TrayIcon::Main, TrCp949(kRunTooltip));
         trayShowsRun_ = true;
     }
     if ((settings_.macroOptions & OptionMarkColors) != 0) DrawColorMarkers();

@@ -113,8 +113,6 @@ private:
     uint32_t balloonMask_ = 0; // the running macros the last balloon showed
     int trayBlinkCount_ = 0;
     bool trayShowsRun_ = false; // the tray shows the run-mode icon or tooltip
-    std::string idleTooltip_;
-    std::string runTooltip_;
 };
 
 } // namespace quillet

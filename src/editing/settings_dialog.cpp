@@ -37,6 +37,7 @@ SettingsDialogModel::SettingsDialogModel(CAppIni& settings) : settings_(settings
     markColors = (o & OptionMarkColors) != 0;
     releaseOnStop = (o & OptionReleaseHeldOnStop) != 0;
     imageResult = (o & OptionImageResultWindow) != 0;
+    language = LanguageFromSetting(settings_.language);
     // Shown as an unsigned number, as the digits-only field can hold it.
     sequenceStart = std::to_string(static_cast<uint32_t>(settings_.sequenceStart));
     // Periods a hand-edited file got wrong are corrected in the settings at once, also if the dialog is cancelled.
@@ -72,6 +73,8 @@ void SettingsDialogModel::Accept() {
     SetKey(settings_.keyMousePosCapture, captureKey);
     SetKey(settings_.keyMacroColorStart, colorStartKey);
     SetKey(settings_.keyMacroColorStop, colorStopKey);
+    languageChanged_ = language != LanguageFromSetting(settings_.language);
+    if (languageChanged_) settings_.language = std::string(LanguageSetting(language));
 }
 
 } // namespace quillet

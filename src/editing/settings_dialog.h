@@ -7,6 +7,7 @@
 
 #include "model/option_bits.h"
 #include "model/settings.h"
+#include "model/texts.h"
 
 namespace quillet {
 
@@ -27,6 +28,9 @@ public:
     bool markColors = false;     // 0x100
     bool releaseOnStop = false;  // 0x800
     bool imageResult = false;    // 0x1000
+    // The program's language, from the setting "language" (anything but "en" is Korean). OK writes it only when it
+    // was changed, so a setting the file lacks stays absent.
+    Language language = Language::Korean;
     // Digits-only fields.
     std::string sequenceStart, eventDelay, colorDelay;
 
@@ -36,9 +40,12 @@ public:
                                              OptionReleaseHeldOnStop | OptionImageResultWindow;
 
     void Accept();
+    // True after an Accept that changed the language.
+    bool languageChanged() const { return languageChanged_; }
 
 private:
     CAppIni& settings_;
+    bool languageChanged_ = false;
 };
 
 } // namespace quillet

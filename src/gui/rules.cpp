@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "model/texts.h"
+
 namespace quillet::gui {
 
 namespace {
@@ -54,7 +56,9 @@ RunStatusTexts RunStatusOf(const Macro& macro) {
     if (macro.runPos >= 1 && macro.runPos < count) {
         texts.position = std::to_string(macro.runPos + 1) + " / " + std::to_string(count);
     } else {
-        texts.position = "종료";
+        // "종료" says here that the macro has ended; the catalogue's twin of "종료" is the exit button's ("Exit"),
+        // so English gets its own word.
+        texts.position = CurrentLanguage() == Language::English ? "Stopped" : "종료";
     }
     texts.passes = std::to_string(macro.passCount) + " / " + std::to_string(macro.repeatCount());
     texts.delay = std::to_string(macro.delayLeft);

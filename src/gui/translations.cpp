@@ -1,12 +1,28 @@
 #include "gui/translations.h"
 
 #include <cstdio>
+#include <string_view>
+#include <unordered_map>
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QLibraryInfo>
 
 namespace quillet::gui {
+
+QString TextIn(Language language, const char* koreanUtf8) {
+    if (language == Language::Korean) return QString::fromUtf8(koreanUtf8);
+    // Built once on the UI thread, like everything that shows a text.
+    static const std::unordered_map<std::string_view, const char*> english = [] {
+        std::unordered_map<std::string_view, const char*> map;
+        const CatalogueView catalogue = Catalogue();
+        for (std::size_t i = 0; i < catalogue.size; ++i)
+            map.emplace(catalogue.entries[i].korean, catalogue.entries[i].english);
+        return map;
+    }();
+    const auto it = english.find(koreanUtf8);
+    return QString::fromUtf8(it == english.end() ? koreanUtf8 : it->second);
+}
 
 std::unique_ptr<QTranslator> InstallQtKoreanTranslation(const QString& directory) {
     const QString folder = directory.isEmpty() ? QLibraryInfo::path(QLibraryInfo::TranslationsPath) : directory;

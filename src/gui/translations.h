@@ -1,6 +1,6 @@
-// Qt's own texts in Korean. The program's texts are Korean whatever the system's language is; the texts that come
-// from Qt itself (the standard buttons of message boxes: Yes, No, OK, Cancel; the file and colour dialogs) follow
-// them, from Qt's translation catalogue qtbase_ko.
+// Qt's own texts in the program's language. When the program runs in Korean, the texts that come from Qt itself
+// (the standard buttons of message boxes: Yes, No, OK, Cancel; the file and colour dialogs) follow it, from Qt's
+// translation catalogue qtbase_ko; in English they are Qt's own and nothing is installed.
 #pragma once
 
 #include <memory>
@@ -8,7 +8,14 @@
 #include <QString>
 #include <QTranslator>
 
+#include "model/texts.h"
+
 namespace quillet::gui {
+
+// A text in the given language, whatever the current one is (Text() of gui/text.h follows the current one). For
+// the few places that show a text in a language other than the program's: a window that keeps the language it
+// was built in when the setting changes, and the settings dialog's note in the language just chosen.
+QString TextIn(Language language, const char* koreanUtf8);
 
 // Loads qtbase_ko.qm from `directory` (empty: Qt's own translations folder, QLibraryInfo::TranslationsPath) and
 // installs it in the running QCoreApplication, which must exist. Widgets made after this show Qt's texts in Korean.

@@ -6,10 +6,12 @@
 // the texts of menus and actions. Each hit is one line "ClassName#objectName property: text", so a failing test
 // says where the Korean is left.
 //
-//   ASSERT_THAT(test::HangulTexts(&window), testing::IsEmpty());
+//   EXPECT_EQ(test::HangulReport(&window), "");   // the same, one UTF-8 line per hit: readable when it fails
 //
 // Content that is not the program's own (a macro's name, a file name) must be ASCII in such a test, or it counts.
 #pragma once
+
+#include <string>
 
 #include <QAbstractButton>
 #include <QAction>
@@ -134,6 +136,11 @@ inline QStringList HangulTexts(const QWidget* root) {
         if (a->associatedObjects().isEmpty()) detail::CheckAction(hits, a);
     }
     return hits;
+}
+
+// HangulTexts as one UTF-8 text, a line per hit; empty when there is none.
+inline std::string HangulReport(const QWidget* root) {
+    return HangulTexts(root).join(QLatin1Char('\n')).toStdString();
 }
 
 } // namespace quillet::gui::test

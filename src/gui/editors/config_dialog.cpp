@@ -12,6 +12,7 @@
 
 #include "gui/editors/item_dialog_controls.h"
 #include "gui/text.h"
+#include "gui/translations.h"
 
 namespace quillet::gui {
 
@@ -34,6 +35,19 @@ QComboBox* AddKeyRow(QGridLayout* grid, QWidget* parent, int row, int id, const 
     grid->addWidget(LabelFor(parent, combo, utf8Label), row, 0);
     grid->addWidget(combo, row, 1);
     return combo;
+}
+
+// The language list names itself in both languages and each language in its own, so that a person who reads only
+// one of them finds the way back. These texts are shown as written, not looked up; their catalogue twins
+// ("Language:", "Korean") are what screen readers announce in English.
+const char* const kLanguageCaption = "언어 / Language:";
+const char* const kLanguageNames[] = {"한국어", "English"}; // in the order of the Language values
+
+// Shown while the list differs from the language the program runs in, in the language chosen.
+const char* const kLanguageNote = "새로 여는 창부터 이 언어로 보입니다. 메인 창과 도구 창은 다시 시작하면 바뀝니다.";
+
+Language LanguageAt(int row) {
+    return row == 1 ? Language::English : Language::Korean;
 }
 
 } // namespace
@@ -68,6 +82,24 @@ void CDialogConfig::Build() {
     layouts->setCurrentIndex(m.hangulKeyboard);
     p->addWidget(LabelFor(program, layouts, "윈도우즈 IME 한글 입력기:"), 3, 0);
     p->addWidget(layouts, 3, 1);
+    QComboBox* language = DropDown(program, IdLanguage, Utf8(kLanguageCaption));
+    for (const char* name : kLanguageNames) {
+        language->addItem(QString::fromUtf8(name));
+        language->setItemData(language->count() - 1, Utf8(name), Qt::AccessibleTextRole);
+    }
+    language->setCurrentIndex(m.language == Language::English ? 1 : 0);
+    auto* languageLabel = new QLabel(QString::fromUtf8(kLanguageCaption), program);
+    languageLabel->setObjectName(QStringLiteral("languageLabel"));
+    languageLabel->setAccessibleName(Utf8(kLanguageCaption));
+    languageLabel->setBuddy(language);
+    p->addWidget(languageLabel, 4, 0);
+    p->addWidget(language, 4, 1);
+    languageNote_ = new QLabel(program);
+    languageNote_->setObjectName(QStringLiteral("languageNote"));
+    languageNote_->setWordWrap(true);
+    p->addWidget(languageNote_, 5, 0, 1, 2);
+    connect(language, &QComboBox::currentIndexChanged, this, &CDialogConfig::ShowLanguageNote);
+    ShowLanguageNote(language->currentIndex());
     layout->addWidget(program);
 
     // Running macros.
@@ -146,8 +178,17 @@ void CDialogConfig::accept() {
     m.sequenceStart = Control<QLineEdit>(IdSequenceStart)->text().toStdString();
     m.eventDelay = Control<QLineEdit>(IdEventDelay)->text().toStdString();
     m.colorDelay = Control<QLineEdit>(IdColorDelay)->text().toStdString();
+    m.language = LanguageAt(Control<QComboBox>(IdLanguage)->currentIndex());
     m.Accept();
+    // Windows made from now on speak the new language.
+    if (m.language != CurrentLanguage()) SetLanguage(m.language);
     QDialog::accept();
+}
+
+void CDialogConfig::ShowLanguageNote(int row) {
+    const Language chosen = LanguageAt(row);
+    languageNote_->setText(chosen == CurrentLanguage() ? QString() : TextIn(chosen, kLanguageNote));
+    languageNote_->setVisible(chosen != CurrentLanguage());
 }
 
 } // namespace quillet::gui

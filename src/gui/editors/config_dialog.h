@@ -1,5 +1,6 @@
 // The settings dialog (136, "Quillet 설정"): shows the settings model's fields and forwards the person's changes; OK
-// writes them into the settings.
+// writes them into the settings. A changed language is also made the program's at once: windows opened afterwards
+// show it, and a note in the dialog says that the main window and the tool windows follow after a restart.
 #pragma once
 
 #include <memory>
@@ -10,6 +11,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QLabel;
 class QLineEdit;
 
 namespace quillet::gui {
@@ -36,6 +38,7 @@ public:
         IdMarkColors = 1045,
         IdReleaseOnStop = 1046,
         IdImageResult = 1047,
+        IdLanguage = 1048, // "언어 / Language:": "한국어", "English"
     };
 
     // Opening corrects the two timer periods in settings at once.
@@ -46,7 +49,9 @@ public:
 
 private:
     void Build();
+    void ShowLanguageNote(int row);
     SettingsDialogModel model_;
+    QLabel* languageNote_ = nullptr;
 };
 
 } // namespace quillet::gui

@@ -32,6 +32,7 @@
 #include "gui/text.h"
 #include "gui/toolwindows/key_mouse_status.h"
 #include "gui/toolwindows/macro_debug.h"
+#include "gui/translations.h"
 #include "gui/widgets/hyperlink.h"
 #include "model/key_table.h"
 #include "model/library_file.h"
@@ -52,10 +53,6 @@ QString FileNameFor(QString name) {
     for (QChar& c : name)
         if (QStringLiteral("/\\:*?\"<>|").contains(c) || c.unicode() < 0x20) c = QLatin1Char('_');
     return name.trimmed().isEmpty() ? QStringLiteral("macros") : name.trimmed();
-}
-
-QString Utf8(const char* text) {
-    return QString::fromUtf8(text);
 }
 
 QString Quoted(const std::string& cp949) {
@@ -83,7 +80,7 @@ CQuilletDlg::CQuilletDlg(Session& session, VersionInfo version, QWidget* parent)
     setWindowTitle(FromCp949(settings_.title));
 
     tray_ = new QSystemTrayIcon(mainIcon_, this);
-    tray_->setToolTip(Utf8("Quillet 프로그램 - 더블클릭 하세요."));
+    tray_->setToolTip(Text("Quillet 프로그램 - 더블클릭 하세요."));
     connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
         if (reason == QSystemTrayIcon::DoubleClick) RestoreWindow();
     });
@@ -104,7 +101,7 @@ CQuilletDlg::CQuilletDlg(Session& session, VersionInfo version, QWidget* parent)
     version_->setText(version.productVersion);
     link_->setText(version.fileDescription);
     link_->SetURL(version.fileDescription);
-    link_->setToolTip(Utf8("Quillet 프로그램 웹페이지 방문"));
+    link_->setToolTip(Text("Quillet 프로그램 웹페이지 방문"));
     link_->setCursor(Qt::PointingHandCursor);
 
     const std::string name = settings_.macroFileName;
@@ -117,7 +114,7 @@ CQuilletDlg::CQuilletDlg(Session& session, VersionInfo version, QWidget* parent)
     // Restores run mode when it was on at the last exit (radio 1014 from macroOptions bit 0x2).
     model_->Begin();
     if (!session_.StartInputMonitoring())
-        ShowNotice(Utf8("키보드와 마우스 입력을 감시할 수 없어 단축키와 토글 키가 동작하지 않습니다."));
+        ShowNotice(Text("키보드와 마우스 입력을 감시할 수 없어 단축키와 토글 키가 동작하지 않습니다."));
     session_.StartWindowTimers();
 }
 
@@ -129,27 +126,27 @@ CQuilletDlg::~CQuilletDlg() {
 
 void CQuilletDlg::BuildControls() {
     const auto button = [this](int id, const char* text) {
-        auto* b = SetControlId(new QPushButton(Utf8(text), this), id);
+        auto* b = SetControlId(new QPushButton(Text(text), this), id);
         b->setAutoDefault(false);
         return b;
     };
 
     toggleHint_ = SetControlId(new QLabel(this), IdToggleHint);
     toggleHint_->setWordWrap(true);
-    runRadio_ = SetControlId(new QRadioButton(Utf8("매크로 실행 가능"), this), IdRunRadio);
-    editRadio_ = SetControlId(new QRadioButton(Utf8("실행 중단과 편집"), this), IdEditRadio);
+    runRadio_ = SetControlId(new QRadioButton(Text("매크로 실행 가능"), this), IdRunRadio);
+    editRadio_ = SetControlId(new QRadioButton(Text("실행 중단과 편집"), this), IdEditRadio);
     fileName_ = SetControlId(new QLineEdit(this), IdFileName);
     fileName_->setReadOnly(true);
-    fileName_->setAccessibleName(Utf8("매크로 파일"));
+    fileName_->setAccessibleName(Text("매크로 파일"));
     QPushButton* open = button(IdOpen, "...");
     open->setMaximumWidth(32);
     QPushButton* save = button(IdSave, "저장");
 
     editList_ = SetControlId(new QListWidget(this), IdEditList);
     editList_->setSelectionMode(QAbstractItemView::SingleSelection);
-    editList_->setAccessibleName(Utf8("매크로 목록"));
+    editList_->setAccessibleName(Text("매크로 목록"));
     runList_ = SetControlId(new QListWidget(this), IdRunList);
-    runList_->setAccessibleName(Utf8("실행 가능한 매크로 목록"));
+    runList_->setAccessibleName(Text("실행 가능한 매크로 목록"));
     runList_->setSelectionMode(QAbstractItemView::MultiSelection);
     runList_->setFocusPolicy(Qt::NoFocus);
     runList_->hide();
@@ -188,8 +185,8 @@ void CQuilletDlg::BuildControls() {
     side->addLayout(moves);
     QPushButton* exportButton = button(IdExport, "내보내기");
     auto* exportMenu = new QMenu(exportButton);
-    exportMenu->addAction(Utf8("선택한 매크로 내보내기..."), this, &CQuilletDlg::OnExportSelected);
-    exportMenu->addAction(Utf8("모든 매크로 내보내기..."), this, &CQuilletDlg::OnExportAll);
+    exportMenu->addAction(Text("선택한 매크로 내보내기..."), this, &CQuilletDlg::OnExportSelected);
+    exportMenu->addAction(Text("모든 매크로 내보내기..."), this, &CQuilletDlg::OnExportAll);
     exportButton->setMenu(exportMenu);
     side->addWidget(exportButton);
     side->addWidget(button(IdImport, "가져오기..."));
@@ -270,7 +267,7 @@ int CQuilletDlg::WindowTimerInterval(int id) const {
 }
 
 QString CQuilletDlg::ToggleHintText() const {
-    return Utf8("%1를 눌러 \"매크로 실행 가능\"과 \"실행 중단과 편집\" 상태를 토글합니다.")
+    return TextIn(language_, "%1를 눌러 \"매크로 실행 가능\"과 \"실행 중단과 편집\" 상태를 토글합니다.")
         .arg(QString::fromLatin1(KeyLongName(settings_.keyMacroRun)));
 }
 
@@ -321,13 +318,13 @@ void CQuilletDlg::ReportLoad(const std::string& cp949Name, const LibraryDocument
     case LibraryDocument::LoadReport::New:
         return;
     case LibraryDocument::LoadReport::Damaged:
-        text = Utf8("매크로 파일 %1이(가) 손상되어 끝까지 읽지 못했습니다.\n(%2)\n\n손상된 곳 앞의 매크로 %3개만 "
+        text = Text("매크로 파일 %1이(가) 손상되어 끝까지 읽지 못했습니다.\n(%2)\n\n손상된 곳 앞의 매크로 %3개만 "
                     "불러왔습니다. 파일은 그대로 두며, 묻지 않고 그 파일에 저장하지 않습니다.")
                    .arg(Quoted(cp949Name), QString::fromStdString(report.problem))
                    .arg(report.macrosRead);
         break;
     case LibraryDocument::LoadReport::Unopenable:
-        text = Utf8("매크로 파일 %1을(를) 열 수 없습니다.\n(%2)\n\n파일은 그대로 두며, 묻지 않고 그 파일에 저장하지 "
+        text = Text("매크로 파일 %1을(를) 열 수 없습니다.\n(%2)\n\n파일은 그대로 두며, 묻지 않고 그 파일에 저장하지 "
                     "않습니다.")
                    .arg(Quoted(cp949Name), QString::fromStdString(report.problem));
         break;
@@ -354,20 +351,20 @@ void CQuilletDlg::SelectEditLine(int row) {
 }
 
 void CQuilletDlg::UpdateCount() {
-    count_->setText(Utf8("%1개 매크로 기록됨.").arg(session_.library().size()));
+    count_->setText(TextIn(language_, "%1개 매크로 기록됨.").arg(session_.library().size()));
 }
 
 void CQuilletDlg::ReportSaveFailure(const std::string& cp949Name, const std::string& problem) {
     ShowMessageBox(
         this,
-        Utf8("매크로 파일 %1을(를) 저장하지 못했습니다.\n(%2)").arg(Quoted(cp949Name), QString::fromStdString(problem)),
+        Text("매크로 파일 %1을(를) 저장하지 못했습니다.\n(%2)").arg(Quoted(cp949Name), QString::fromStdString(problem)),
         QMessageBox::Warning);
 }
 
 bool CQuilletDlg::AskSaveChanges() {
     MessageBoxRequest question;
     question.parent = this;
-    question.text = Utf8("매크로가 변경되었습니다. 저장할까요?");
+    question.text = Text("매크로가 변경되었습니다. 저장할까요?");
     question.icon = QMessageBox::Question;
     question.buttons = QMessageBox::Yes | QMessageBox::No;
     return ShowMessageBox(question) == QMessageBox::Yes;
@@ -376,7 +373,7 @@ bool CQuilletDlg::AskSaveChanges() {
 bool CQuilletDlg::AskOverwriteDamaged(const std::string& cp949Name) {
     MessageBoxRequest question;
     question.parent = this;
-    question.text = Utf8("매크로 파일 %1은(는) 읽을 때 손상되어 있었습니다(또는 읽을 수 없었습니다).\n"
+    question.text = Text("매크로 파일 %1은(는) 읽을 때 손상되어 있었습니다(또는 읽을 수 없었습니다).\n"
                          "지금의 매크로로 그 파일을 덮어쓸까요?")
                         .arg(Quoted(cp949Name));
     question.icon = QMessageBox::Warning;
@@ -388,7 +385,7 @@ bool CQuilletDlg::AskOverwriteDamaged(const std::string& cp949Name) {
 bool CQuilletDlg::AskContinueWithoutSaving(const std::string& cp949Name, const std::string& problem) {
     MessageBoxRequest failed;
     failed.parent = this;
-    failed.text = Utf8("매크로 파일 %1을(를) 저장하지 못했습니다.\n(%2)\n\n저장하지 않고 계속할까요?")
+    failed.text = Text("매크로 파일 %1을(를) 저장하지 못했습니다.\n(%2)\n\n저장하지 않고 계속할까요?")
                       .arg(Quoted(cp949Name), QString::fromStdString(problem));
     failed.icon = QMessageBox::Warning;
     failed.buttons = QMessageBox::Yes | QMessageBox::No;
@@ -419,7 +416,7 @@ void CQuilletDlg::OnOpen() {
     const std::optional<std::string> cp949Name = LibraryNameToCp949(name);
     if (!cp949Name) {
         ShowMessageBox(this,
-                       Utf8("이 파일 이름은 쓸 수 없습니다: \"%1\"\n(한글 코드 CP949로 나타낼 수 없는 글자가 있거나 "
+                       Text("이 파일 이름은 쓸 수 없습니다: \"%1\"\n(한글 코드 CP949로 나타낼 수 없는 글자가 있거나 "
                             "%2바이트보다 깁니다.)")
                            .arg(name)
                            .arg(kLibraryNameMax),
@@ -451,7 +448,7 @@ void CQuilletDlg::OnSettings() {
     // Written now rather than only at the end, so that a crash or power cut loses no change made here.
     if (ok && !settings_.Transfer(CAppIni::Save))
         ShowMessageBox(this,
-                       Utf8("설정을 %1에 저장하지 못했습니다. 프로그램을 끝낼 때 다시 저장합니다.")
+                       Text("설정을 %1에 저장하지 못했습니다. 프로그램을 끝낼 때 다시 저장합니다.")
                            .arg(QString::fromStdString(settings_.path())),
                        QMessageBox::Warning);
 }
@@ -562,9 +559,9 @@ void CQuilletDlg::ExportMacros(const std::vector<std::size_t>& which, const QStr
     FileDialogRequest request;
     request.parent = this;
     request.mode = FileDialogRequest::Save;
-    request.caption = Utf8("매크로 내보내기");
+    request.caption = Text("매크로 내보내기");
     request.initialPath = suggestedName + QStringLiteral(".json");
-    request.filter = Utf8(kTextFilter);
+    request.filter = Text(kTextFilter);
     const std::optional<QString> chosen = AskFileName(request);
     if (!chosen || chosen->isEmpty()) return;
     QString path = *chosen;
@@ -581,7 +578,7 @@ void CQuilletDlg::ExportMacros(const std::vector<std::size_t>& which, const QStr
         out.write(text.data(), static_cast<qint64>(text.size())) != static_cast<qint64>(text.size()) || !out.commit()) {
         ShowMessageBox(
             this,
-            Utf8("%1에 매크로를 내보내지 못했습니다.\n(%2)").arg(QDir::toNativeSeparators(path), out.errorString()),
+            Text("%1에 매크로를 내보내지 못했습니다.\n(%2)").arg(QDir::toNativeSeparators(path), out.errorString()),
             QMessageBox::Warning);
     }
 #else
@@ -596,15 +593,15 @@ void CQuilletDlg::OnImport() {
     FileDialogRequest request;
     request.parent = this;
     request.mode = FileDialogRequest::Open;
-    request.caption = Utf8("매크로 가져오기");
-    request.filter = Utf8(kTextFilter);
+    request.caption = Text("매크로 가져오기");
+    request.filter = Text(kTextFilter);
     const std::optional<QString> chosen = AskFileName(request);
     if (!chosen || chosen->isEmpty()) return;
     const QString shown = QDir::toNativeSeparators(*chosen);
 
     QFile in(*chosen);
     if (!in.open(QIODevice::ReadOnly)) {
-        ShowMessageBox(this, Utf8("%1을(를) 열 수 없습니다.\n(%2)").arg(shown, in.errorString()), QMessageBox::Warning);
+        ShowMessageBox(this, Text("%1을(를) 열 수 없습니다.\n(%2)").arg(shown, in.errorString()), QMessageBox::Warning);
         return;
     }
     const QByteArray bytes = in.readAll();
@@ -612,15 +609,15 @@ void CQuilletDlg::OnImport() {
     TextError error;
     if (!TextToMacros(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())), imported, error)) {
         const QString where =
-            error.line > 0 ? Utf8("%1번째 줄 %2번째 글자: ").arg(error.line).arg(error.column) : QString();
+            error.line > 0 ? Text("%1번째 줄 %2번째 글자: ").arg(error.line).arg(error.column) : QString();
         ShowMessageBox(
             this,
-            Utf8("%1에서 매크로를 가져올 수 없습니다.\n%2%3").arg(shown, where, QString::fromStdString(error.message)),
+            Text("%1에서 매크로를 가져올 수 없습니다.\n%2%3").arg(shown, where, QString::fromStdString(error.message)),
             QMessageBox::Warning);
         return;
     }
     if (imported.macros.empty()) {
-        ShowMessageBox(this, Utf8("%1에는 가져올 매크로가 없습니다.").arg(shown), QMessageBox::Information);
+        ShowMessageBox(this, Text("%1에는 가져올 매크로가 없습니다.").arg(shown), QMessageBox::Information);
         return;
     }
 
@@ -631,7 +628,7 @@ void CQuilletDlg::OnImport() {
         for (std::size_t i : plan.clashes) names << Quoted(imported.macros[i].name);
         MessageBoxRequest question;
         question.parent = this;
-        question.text = Utf8("가져올 매크로 중 %1개는 같은 이름의 매크로가 이미 목록에 있습니다: %2\n\n"
+        question.text = Text("가져올 매크로 중 %1개는 같은 이름의 매크로가 이미 목록에 있습니다: %2\n\n"
                              "기존 매크로를 가져온 매크로로 바꿀까요?\n"
                              "[예] 기존 매크로를 바꿉니다.\n"
                              "[아니요] 가져온 매크로를 새 이름으로 추가합니다.")

@@ -22,6 +22,7 @@
 #include "gui/widgets/dialog_common.h"
 #include "model/option_bits.h"
 #include "model/settings.h"
+#include "model/texts.h"
 #include "session/session.h"
 
 class QLabel;
@@ -200,6 +201,9 @@ private:
 
     Session& session_;
     CAppIni& settings_;
+    // The language the window was built in: the texts it rewrites later (the toggle hint, the count) stay in it
+    // when the settings dialog changes the language, which this window follows only after a restart.
+    const Language language_ = CurrentLanguage();
     // The item clipboard, the item dialogs' remembered values and the capture points, shared by every editor and
     // recorder opened from this window until the program ends.
     EditingContext editing_;

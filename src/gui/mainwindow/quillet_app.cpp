@@ -38,7 +38,7 @@ QString WriteDemoLibraryIfMissing(const std::string& cp949Name) {
     QSaveFile out(path);
     if (bytes.isEmpty() || !out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit())
         return {};
-    return QString::fromUtf8("처음 시작이라 예제 매크로 파일 \"%1\"을(를) 만들었습니다. 실행 모드로 바꾸면 목록에 "
+    return Text("처음 시작이라 예제 매크로 파일 \"%1\"을(를) 만들었습니다. 실행 모드로 바꾸면 목록에 "
                              "매크로마다 시작 키가 보입니다.")
         .arg(path);
 }

@@ -28,7 +28,7 @@ QLineEdit* ReadOnlyField(QWidget* parent, int id) {
 
 CDialogKeyMouseStatus::CDialogKeyMouseStatus(KeyMouseStatus& status, CAppIni& settings, QWidget* parent)
     : CDialogCommon(parent), status_(status), settings_(settings), up_(IndicatorUp()), down_(IndicatorDown()) {
-    setWindowTitle(QStringLiteral("키보드 키/마우스 상태표시"));
+    setWindowTitle(Text("키보드 키/마우스 상태표시"));
 
     key_ = ReadOnlyField(this, IdKey);
     ime_ = ReadOnlyField(this, IdIme);
@@ -55,18 +55,18 @@ CDialogKeyMouseStatus::CDialogKeyMouseStatus(KeyMouseStatus& status, CAppIni& se
     buttonRow->addStretch(1);
 
     auto* grid = new QGridLayout;
-    grid->addWidget(new QLabel(QStringLiteral("입력 키:"), this), 0, 0);
+    grid->addWidget(new QLabel(Text("입력 키:"), this), 0, 0);
     grid->addWidget(key_, 0, 1);
     grid->addLayout(modifierRow, 1, 1);
-    grid->addWidget(new QLabel(QStringLiteral("IME 한/영 키:"), this), 2, 0);
+    grid->addWidget(new QLabel(Text("IME 한/영 키:"), this), 2, 0);
     grid->addWidget(ime_, 2, 1);
-    grid->addWidget(new QLabel(QStringLiteral("마우스 위치:"), this), 3, 0);
+    grid->addWidget(new QLabel(Text("마우스 위치:"), this), 3, 0);
     grid->addWidget(position_, 3, 1);
     grid->addLayout(buttonRow, 4, 1);
     grid->setColumnStretch(1, 1);
 
-    auto* ok = SetControlId(new QPushButton(QStringLiteral("확인"), this), IdOk);
-    auto* cancel = SetControlId(new QPushButton(QStringLiteral("취소"), this), IdCancel);
+    auto* ok = SetControlId(new QPushButton(Text("확인"), this), IdOk);
+    auto* cancel = SetControlId(new QPushButton(Text("취소"), this), IdCancel);
     ok->setDefault(true);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);

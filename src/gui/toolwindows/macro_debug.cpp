@@ -37,10 +37,10 @@ QString FromUtf8(const std::string& s) {
 
 CDialogMacroDebug::CDialogMacroDebug(MacroLibrary& library, CAppIni& settings, QWidget* parent)
     : CDialogCommon(parent), library_(library), settings_(settings) {
-    setWindowTitle(QStringLiteral("매크로 실행 상태"));
+    setWindowTitle(Text("매크로 실행 상태"));
 
-    statusRadio_ = SetControlId(new QRadioButton(QStringLiteral("매크로 실행 상태"), this), IdStatusPage);
-    logRadio_ = SetControlId(new QRadioButton(QStringLiteral("이벤트 실행 로그"), this), IdLogPage);
+    statusRadio_ = SetControlId(new QRadioButton(Text("매크로 실행 상태"), this), IdStatusPage);
+    logRadio_ = SetControlId(new QRadioButton(Text("이벤트 실행 로그"), this), IdLogPage);
 
     statusPage_ = new QWidget(this);
     macroList_ = SetControlId(new QComboBox(statusPage_), IdMacroList);
@@ -53,13 +53,13 @@ CDialogMacroDebug::CDialogMacroDebug(MacroLibrary& library, CAppIni& settings, Q
     delay_ = StatusField(statusPage_, IdDelay);
 
     auto* fields = new QGridLayout;
-    fields->addWidget(new QLabel(QStringLiteral("실행 위치:"), statusPage_), 0, 0);
+    fields->addWidget(new QLabel(Text("실행 위치:"), statusPage_), 0, 0);
     fields->addWidget(runPos_, 0, 1);
-    fields->addWidget(new QLabel(QStringLiteral("반복 횟수:"), statusPage_), 1, 0);
+    fields->addWidget(new QLabel(Text("반복 횟수:"), statusPage_), 1, 0);
     fields->addWidget(passes_, 1, 1);
-    fields->addWidget(new QLabel(QStringLiteral("지연 대기:"), statusPage_), 2, 0);
+    fields->addWidget(new QLabel(Text("지연 대기:"), statusPage_), 2, 0);
     fields->addWidget(delay_, 2, 1);
-    fields->addWidget(new QLabel(QStringLiteral("밀리초"), statusPage_), 2, 2);
+    fields->addWidget(new QLabel(Text("밀리초"), statusPage_), 2, 2);
     fields->setColumnStretch(1, 1);
 
     auto* statusLayout = new QVBoxLayout(statusPage_);
