@@ -160,11 +160,17 @@ void CDialogDelay::BuildControls() {
     timeRow->addWidget(fixed(seconds_, 90));
     timeRow->addWidget(Text(this, "초"));
     timeRow->addStretch(1);
+    // The words around the spread's list: Korean puts one on each side, English only one in front.
+    const QString randomText = Utf8("랜덤 지연 %1 추가");
+    const qsizetype slot = randomText.indexOf(QLatin1String("%1"));
     auto* randomRow = row();
     randomRow->addSpacing(20);
-    randomRow->addWidget(LabelFor(this, random_, "랜덤 지연"));
+    auto* randomLabel = new QLabel(randomText.left(slot).trimmed(), this);
+    randomLabel->setBuddy(random_);
+    randomRow->addWidget(randomLabel);
     randomRow->addWidget(random_);
-    randomRow->addWidget(Text(this, "추가"));
+    if (const QString after = randomText.mid(slot + 2).trimmed(); !after.isEmpty())
+        randomRow->addWidget(new QLabel(after, this));
     randomRow->addStretch(1);
 
     auto* clockRow = row();

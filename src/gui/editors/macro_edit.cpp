@@ -35,8 +35,9 @@ namespace {
 
 constexpr int kDisplayPeriodMs = 33;
 
+// A caption written in Korean, in the chosen language.
 QString Utf8(const char* text) {
-    return QString::fromUtf8(text);
+    return Text(text);
 }
 
 bool IsPending(int id) {
