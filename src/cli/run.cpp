@@ -5,14 +5,23 @@
 #include <csignal>
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
 #include <functional>
+#include <optional>
 #include <ostream>
+#include <thread>
+
+#ifndef _WIN32
+#include <pthread.h>
+#endif
 
 #include "engine/mm_timer.h"
 #include "model/cp949.h"
 #include "model/key_table.h"
 #include "model/settings.h"
 #include "platform/system_platform.h"
+#include "remote/remote_commands.h"
+#include "remote/remote_server.h"
 #include "session/event_loop.h"
 #include "triggers/run_mode.h"
 
@@ -27,9 +36,75 @@ const char* const kRunUsage = "usage: quillet-cli run [LIBRARY]\n";
 
 std::atomic<int> caughtSignal{0};
 
+#ifdef _WIN32
 extern "C" void OnEndSignal(int sig) {
     caughtSignal = sig;
 }
+#endif
+
+// The end signals (SIGINT, SIGTERM, SIGHUP) for the length of a run. POSIX: they are blocked in this thread (and so
+// in every thread started after it) and taken by a thread of their own in sigwait, which wakes the loop: the loop
+// sleeps until there is work instead of looking for a flag every few milliseconds. Windows: a handler sets the
+// flag, and the loop looks at it every 50 ms.
+class EndSignals {
+public:
+    explicit EndSignals(ThreadEventLoop& loop) : loop_(loop) {
+        caughtSignal = 0;
+#ifdef _WIN32
+        previousInt_ = std::signal(SIGINT, OnEndSignal);
+        previousTerm_ = std::signal(SIGTERM, OnEndSignal);
+#else
+        sigemptyset(&set_);
+        sigaddset(&set_, SIGINT);
+        sigaddset(&set_, SIGTERM);
+        sigaddset(&set_, SIGHUP);
+        pthread_sigmask(SIG_BLOCK, &set_, &previousMask_);
+        waiter_ = std::thread([this] {
+            for (;;) {
+                int sig = 0;
+                if (sigwait(&set_, &sig) != 0) continue;
+                if (stopping_) return;
+                caughtSignal = sig;
+                loop_.Post([] {}); // wakes the loop, which then sees the flag
+            }
+        });
+#endif
+    }
+    ~EndSignals() {
+#ifdef _WIN32
+        std::signal(SIGINT, previousInt_);
+        std::signal(SIGTERM, previousTerm_);
+#else
+        stopping_ = true;
+        pthread_kill(waiter_.native_handle(), SIGTERM);
+        waiter_.join();
+        pthread_sigmask(SIG_SETMASK, &previousMask_, nullptr);
+#endif
+    }
+    EndSignals(const EndSignals&) = delete;
+    EndSignals& operator=(const EndSignals&) = delete;
+
+    // How long the loop may sleep without work before it looks at the flag.
+    static std::chrono::milliseconds PollPeriod() {
+#ifdef _WIN32
+        return std::chrono::milliseconds(50);
+#else
+        return std::chrono::hours(1);
+#endif
+    }
+
+private:
+    ThreadEventLoop& loop_;
+#ifdef _WIN32
+    void (*previousInt_)(int) = nullptr;
+    void (*previousTerm_)(int) = nullptr;
+#else
+    sigset_t set_{};
+    sigset_t previousMask_{};
+    std::atomic<bool> stopping_{false};
+    std::thread waiter_;
+#endif
+};
 
 std::string WithoutLineEnd(std::string text) {
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
@@ -165,37 +240,35 @@ int RunCommand(const std::vector<std::string>& args, std::ostream& out, std::ost
     }
 
     // From here on a signal ends the run where it is (also while the backend opens).
-    caughtSignal = 0;
-    const auto previousInt = std::signal(SIGINT, OnEndSignal);
-    const auto previousTerm = std::signal(SIGTERM, OnEndSignal);
-#ifdef SIGHUP
-    const auto previousHup = std::signal(SIGHUP, OnEndSignal);
-#endif
-    const auto restoreSignals = [&] {
-        std::signal(SIGINT, previousInt);
-        std::signal(SIGTERM, previousTerm);
-#ifdef SIGHUP
-        std::signal(SIGHUP, previousHup);
-#endif
-    };
+    ThreadEventLoop loop;
+    const EndSignals signals(loop);
 
     std::string error, warning;
     const std::unique_ptr<platform::SystemPlatform> system = platform::OpenSystemPlatform(error, warning);
     if (!system) {
         err << "quillet-cli: " << error << "\n";
-        restoreSignals();
         return kExitFailure;
     }
     if (!warning.empty()) err << "quillet-cli: warning: " << warning << "\n";
 
-    ThreadEventLoop loop;
     TimerCounter counter;
     Session session(system->platform(), settings, counter, loop);
     HeadlessRun run(session, out, LocalTimeStamp);
 
     int code = kExitOk;
     if (run.Begin(library, err)) {
-        loop.RunUntil([] { return caughtSignal != 0; });
+        // quillet-cli start/stop/status/mode reach this run as they reach the desktop program.
+        remote::RemoteCommands commands(session);
+        std::optional<remote::RemoteServer> server;
+        std::string problem;
+        std::error_code noFolder;
+        if (auto endpoint = remote::EndpointForFolder(std::filesystem::current_path(noFolder), problem))
+            server.emplace(*endpoint, loop, [&commands](const remote::Request& r) { return commands.Execute(r); });
+        if (server && !server->listening()) problem = server->problem();
+        if (!server || !server->listening())
+            err << "quillet-cli: warning: quillet-cli start/stop/status/mode cannot reach this run: " << problem << "\n";
+        loop.RunUntil([] { return caughtSignal != 0; }, EndSignals::PollPeriod());
+        server.reset();
         run.End();
         err << "quillet-cli: " << SignalName(caughtSignal)
             << ": stopped every macro and released every key and "
@@ -204,7 +277,6 @@ int RunCommand(const std::vector<std::string>& args, std::ostream& out, std::ost
         code = kExitFailure;
     }
     session.End(HeldInput::Release);
-    restoreSignals();
     return code;
 }
 
