@@ -50,7 +50,7 @@ deb)
     contents=$out/contents
     dpkg-deb -x "$deb" "$contents"
     files=$(dpkg-deb -c "$deb" | awk '{print $6}')
-    for f in usr/bin/quillet usr/bin/quillet-cli usr/bin/quillet-guardian \
+    for f in usr/bin/quillet usr/bin/quillet-cli usr/bin/quillet-cli-display usr/bin/quillet-guardian \
         usr/share/applications/org.example.quillet.desktop usr/share/metainfo/org.example.quillet.metainfo.xml \
         usr/share/icons/hicolor/48x48/apps/org.example.quillet.png \
         usr/share/icons/hicolor/256x256/apps/org.example.quillet.png; do

@@ -1,13 +1,8 @@
 #include "cli/cli.h"
 
-#include "cli/play.h"
 #include "cli/remote.h"
-#include "cli/run.h"
 #ifdef QUILLET_TEXT_FORMAT
 #include "cli/export.h"
-#endif
-#ifdef QUILLET_MATCH
-#include "cli/match.h"
 #endif
 
 #include <map>
@@ -181,6 +176,10 @@ int SettingsCommand(const std::vector<std::string>& args, std::ostream& out, std
 
 } // namespace
 
+bool IsDisplayCommand(const std::string& command) {
+    return command == "play" || command == "run" || command == "match";
+}
+
 int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     if (args.empty()) {
         err << kUsage;
@@ -192,24 +191,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     if (command == "resave") return Resave(args, out, err);
     if (command == "check") return Check(args, out, err);
     if (command == "settings") return SettingsCommand(args, out, err);
-    if (command == "play") {
-        const auto options = ParsePlayOptions(args, err);
-        if (!options) return kExitFailure;
-        if (options->help) {
-            out << PlayHelp();
-            return kExitOk;
-        }
-        return options->dryRun ? PlayDryRun(*options, out, err) : PlayReal(*options, out, err);
-    }
-    if (command == "run") return RunCommand(args, out, err);
-#ifdef QUILLET_MATCH
-    if (command == "match") return MatchCommand(args, out, err);
-#else
-    if (command == "match") {
-        err << "quillet-cli: this build has no OpenCV: match is missing\n";
-        return kExitFailure;
-    }
-#endif
+    if (IsDisplayCommand(command)) return RunDisplayCommand(args, out, err);
     if (IsRemoteCommand(command)) return RemoteCommand(args, out, err);
 #ifdef QUILLET_TEXT_FORMAT
     if (command == "export") return ExportCommand(args, out, err);

@@ -1,5 +1,7 @@
 #include "model/library_file.h"
 
+#include "model/cp949.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -503,6 +505,14 @@ bool MoveMacroUp(MacroLibrary& library, int index) {
 bool MoveMacroDown(MacroLibrary& library, int index) {
     if (!InRange(library, index) || static_cast<std::size_t>(index) + 1 >= library.size()) return false;
     return MoveMacroUp(library, index + 1);
+}
+
+std::string LibraryFileSystemName(const std::string& cp949Name) {
+#ifdef _WIN32
+    return cp949Name;
+#else
+    return Cp949ToUtf8(cp949Name);
+#endif
 }
 
 } // namespace quillet

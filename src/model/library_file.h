@@ -55,6 +55,9 @@ inline constexpr std::uint64_t kMaxLibraryFileSize = std::uint64_t{1} << 30;
 // most about 2x the file size (items are 24 bytes stored, 48 in memory). LoadMacroLibrary reads the file through a
 // 64 KiB window, so a load needs the library's own memory plus that window.
 LoadResult LoadMacroLibrary(const std::string& fileName, MacroLibrary& library);
+
+// A CP949 library name as the file functions want it: unchanged on Windows (the ANSI code page), UTF-8 elsewhere.
+std::string LibraryFileSystemName(const std::string& cp949Name);
 // The same on bytes in memory (never Unopenable).
 LoadResult ParseMacroLibrary(std::string_view bytes, MacroLibrary& library);
 

@@ -8,14 +8,6 @@
 
 namespace quillet {
 
-std::string LibraryFileSystemName(const std::string& cp949Name) {
-#ifdef _WIN32
-    return cp949Name;
-#else
-    return Cp949ToUtf8(cp949Name);
-#endif
-}
-
 LibraryDocument::LibraryDocument(MacroLibrary& library, CAppIni& settings, const Engine& engine)
     : library_(library), settings_(settings), engine_(engine) {}
 

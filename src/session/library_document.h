@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/engine.h"
+#include "model/library_file.h"
 #include "model/macro.h"
 #include "model/macro_merge.h"
 #include "model/settings.h"
@@ -19,9 +20,6 @@ namespace quillet {
 
 // Longest library name kept in macroFileName (bytes of CP949 text).
 inline constexpr std::size_t kLibraryNameMax = 259;
-
-// A CP949 library name as the file functions want it: unchanged on Windows (the ANSI code page), UTF-8 elsewhere.
-std::string LibraryFileSystemName(const std::string& cp949Name);
 
 // The decisions the document needs from a person. Texts are the caller's; names are CP949.
 class DocumentQuestions {
