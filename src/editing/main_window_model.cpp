@@ -73,7 +73,9 @@ void MainWindowModel::RunModeChanged(bool on) {
         running_.assign(library.size(), false);
         view_.SetRunListLines(RunListLines(library));
         view_.ShowRunList(true);
-        session_.loop().StartTimer(kTimerTray, kTrayMs, [this] { OnTrayTimer(); });
+        // Only when there is something to blink or mark: otherwise run mode does not wake the program at all.
+        if ((settings_.macroOptions & (OptionTrayBlink | OptionMarkColors)) != 0)
+            session_.loop().StartTimer(kTimerTray, kTrayMs, [this] { OnTrayTimer(); });
         return;
     }
     view_.ShowRunList(false);
