@@ -30,6 +30,13 @@ public:
     virtual HeldInputLedger ledger() = 0;
     // Process id of the guardian (for tests and diagnostics).
     virtual long pid() const = 0;
+    // For a guardian started without waiting (GuardianOptions::awaitReady false): waits, up to readyTimeoutMs, until
+    // it says it has its own input connection. False with the reason when it cannot; the guardian is then gone, and
+    // the ledger stays valid with nobody watching it. Later calls give the same answer at once.
+    virtual bool AwaitReady(std::string& error) {
+        (void)error;
+        return true;
+    }
 };
 
 struct GuardianOptions {
@@ -40,6 +47,9 @@ struct GuardianOptions {
     std::string display;
     // How long to wait for the guardian to say it is ready.
     int readyTimeoutMs = 5000;
+    // false: StartGuardian returns once the process is started and Guardian::AwaitReady waits later, so that the
+    // guardian's own start runs while the program sets itself up (the desktop program: before its window).
+    bool awaitReady = true;
 };
 
 // Starts the guardian and waits until it has its own input connection. Null with the reason in error when it cannot

@@ -360,5 +360,30 @@ TEST(X11PlatformOpen, FailsWithAPlainMessage) {
     EXPECT_NE(error.find("cannot connect"), std::string::npos) << error;
 }
 
+TEST(DeferredGuardian, StartsInTheBackgroundAndIsWaitedForWhenAsked) {
+    ASSERT_TRUE(XvfbRunning()) << XvfbError();
+    X11Options options;
+    options.display = XDisplayName();
+    options.guardian = true;
+    options.guardianAwaitReady = false;
+    options.guardianExecutable = QUILLET_GUARDIAN_PATH;
+    std::string error;
+    std::unique_ptr<X11Platform> p = X11Platform::Open(options, error);
+    ASSERT_TRUE(p) << error;
+    EXPECT_TRUE(p->guardianProblem().empty()) << p->guardianProblem();
+    EXPECT_TRUE(p->FinishGuardianStart()) << p->guardianProblem();
+    EXPECT_TRUE(p->FinishGuardianStart()) << "asked again: the same answer";
+
+    // A guardian that never says it is ready is reported when waited for; the backend goes on sending.
+    options.guardianExecutable = "/bin/false";
+    std::unique_ptr<X11Platform> q = X11Platform::Open(options, error);
+    ASSERT_TRUE(q) << error;
+    EXPECT_FALSE(q->FinishGuardianStart());
+    EXPECT_NE(q->guardianProblem().find("ended at once"), std::string::npos) << q->guardianProblem();
+    EXPECT_FALSE(q->FinishGuardianStart());
+    q->io().SendKeyEvent(VK_SHIFT, q->io().ScanCodeOf(VK_SHIFT), 0);
+    q->io().SendKeyEvent(VK_SHIFT, q->io().ScanCodeOf(VK_SHIFT), KEYEVENTF_KEYUP);
+}
+
 } // namespace
 } // namespace quillet::platform::x11::test

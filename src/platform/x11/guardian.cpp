@@ -86,9 +86,13 @@ std::string FindExecutable(const GuardianOptions& options) {
     return "quillet-guardian (next to this program)";
 }
 
+bool ReadReadyLine(int fd, int timeoutMs, std::string& error);
+
 class PosixGuardian final : public Guardian {
 public:
-    PosixGuardian(HeldInputShared* shared, int socket, pid_t pid) : shared_(shared), socket_(socket), pid_(pid) {}
+    // pendingTimeoutMs >= 0: the guardian has not said it is ready yet; AwaitReady waits that long for it.
+    PosixGuardian(HeldInputShared* shared, int socket, pid_t pid, int pendingTimeoutMs = -1)
+        : shared_(shared), socket_(socket), pid_(pid), pendingTimeoutMs_(pendingTimeoutMs) {}
     ~PosixGuardian() override {
         shared_->farewell.store(1, std::memory_order_release);
         socket_.reset(); // the guardian reads the end now, sees the goodbye and exits
@@ -98,15 +102,31 @@ public:
     }
     HeldInputLedger ledger() override { return HeldInputLedger(shared_); }
     long pid() const override { return pid_; }
+    bool AwaitReady(std::string& error) override {
+        if (pendingTimeoutMs_ >= 0) {
+            const int timeoutMs = pendingTimeoutMs_;
+            pendingTimeoutMs_ = -1;
+            if (!ReadReadyLine(socket_.get(), timeoutMs, problem_)) {
+                ::kill(pid_, SIGKILL);
+                ::waitpid(pid_, nullptr, 0);
+                failed_ = true;
+            }
+        }
+        if (failed_) error = problem_;
+        return !failed_;
+    }
 
 private:
     HeldInputShared* shared_;
     FdCloser socket_;
     pid_t pid_;
+    int pendingTimeoutMs_;
+    bool failed_ = false;
+    std::string problem_;
 };
 
 // Reads the guardian's first line ("ready" or a problem) within the timeout.
-bool AwaitReady(int fd, int timeoutMs, std::string& error) {
+bool ReadReadyLine(int fd, int timeoutMs, std::string& error) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     std::string line;
     char buf[256];
@@ -225,7 +245,8 @@ std::unique_ptr<Guardian> StartGuardian(const GuardianOptions& options, std::str
         unmap();
         return nullptr;
     }
-    if (!AwaitReady(ours.get(), options.readyTimeoutMs, error)) {
+    if (!options.awaitReady) return std::make_unique<PosixGuardian>(shared, ours.release(), pid, options.readyTimeoutMs);
+    if (!ReadReadyLine(ours.get(), options.readyTimeoutMs, error)) {
         ::kill(pid, SIGKILL);
         ::waitpid(pid, nullptr, 0);
         unmap();

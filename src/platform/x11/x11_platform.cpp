@@ -40,6 +40,7 @@ std::unique_ptr<X11Platform> X11Platform::Open(const X11Options& options, std::s
         GuardianOptions g;
         g.executable = options.guardianExecutable;
         g.display = options.display;
+        g.awaitReady = options.guardianAwaitReady;
         p->guardian_ = StartGuardian(g, p->guardianProblem_);
     }
     p->io_ = std::make_unique<X11InputOutput>(*p->conn_, p->guardian_ ? p->guardian_->ledger() : HeldInputLedger{});
@@ -47,6 +48,11 @@ std::unique_ptr<X11Platform> X11Platform::Open(const X11Options& options, std::s
     p->ime_ = std::make_unique<Fcitx5InputMethod>(options.imeBusAddress);
     p->clock_ = std::make_unique<PosixClock>();
     return p;
+}
+
+bool X11Platform::FinishGuardianStart() {
+    if (!guardian_) return false;
+    return guardian_->AwaitReady(guardianProblem_);
 }
 
 Platform X11Platform::platform() {

@@ -37,6 +37,8 @@ struct X11Options {
     // quillet-cli turn it on; backend tests that do not need it leave it off.
     bool guardian = false;
     std::string guardianExecutable; // empty: found as platform/guardian.h says
+    // false: Open does not wait for the guardian to be ready; FinishGuardianStart does (see GuardianOptions).
+    bool guardianAwaitReady = true;
 };
 
 class X11Platform {
@@ -59,6 +61,9 @@ public:
     // The running guardian, null when none was asked for or it could not start (guardianProblem() says why).
     const Guardian* guardian() const { return guardian_.get(); }
     const std::string& guardianProblem() const { return guardianProblem_; }
+    // After Open with guardianAwaitReady false: waits for the guardian; false (guardianProblem() says why) when it
+    // did not come up. Later calls give the same answer.
+    bool FinishGuardianStart();
 
 private:
     X11Platform();
