@@ -2,8 +2,11 @@
 // Quillet.ini and, by default, the macro library macro.m.
 #include <cstdio>
 #include <cstdlib>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <memory>
+#include <optional>
 #include <string>
 
 #include <QApplication>
@@ -17,6 +20,9 @@
 #include "model/texts.h"
 #include "platform/instance_lock.h"
 #include "platform/system_platform.h"
+#include "remote/remote_client.h"
+#include "remote/remote_commands.h"
+#include "remote/remote_server.h"
 
 #ifdef _WIN32
 #include "app/close_request_filter.h"
@@ -36,6 +42,10 @@
 
 namespace {
 
+// How long a second start waits for the running one to bring its window forward: it answers from its event loop,
+// at once unless it is stuck.
+constexpr std::chrono::milliseconds kShowWindowTimeout{1000};
+
 // The running application, for the last resort below; null outside the event loop.
 quillet::gui::CQuilletApp* gRunning = nullptr;
 
@@ -46,15 +56,31 @@ void SaveSettingsAtUnexpectedExit() {
 }
 
 // Two programs in one folder would both react to every hotkey and send all input twice, and both write the same
-// settings and library: the second one says so and ends. False when this one must end.
-bool OnlyQuilletInThisFolder(const quillet::platform::InstanceLock& lock, const std::filesystem::path& folder) {
+// settings and library. The lock is taken before anything is built, so that a second start, which usually means
+// "where is my window?", costs no more than a connection: it asks the running one to bring its window forward and
+// ends with 0. Only when that one does not answer does the second say so in a message box (see below).
+enum class FolderCheck { Alone, BroughtForward, AnotherRuns };
+
+FolderCheck CheckFolder(const quillet::platform::InstanceLock& lock, const std::filesystem::path& folder) {
     using quillet::platform::InstanceLockStatus;
-    if (lock.status() == InstanceLockStatus::Acquired) return true;
+    if (lock.status() == InstanceLockStatus::Acquired) return FolderCheck::Alone;
     if (lock.status() == InstanceLockStatus::Unavailable) {
         std::fprintf(stderr, "quillet: warning: cannot make sure that no other Quillet runs in this folder: %s\n",
                      lock.problem().c_str());
-        return true;
+        return FolderCheck::Alone;
     }
+    if (!quillet::remote::AskToShowWindow(folder, kShowWindowTimeout)) return FolderCheck::AnotherRuns;
+    const std::string pidText = lock.ownerPid() > 0 ? " (process " + std::to_string(lock.ownerPid()) + ")" : "";
+    const std::u8string folderText = folder.u8string();
+    std::fprintf(stderr, "quillet: another Quillet%s already runs in this folder (%s): brought its window forward. "
+                         "Ending.\n",
+                 pidText.c_str(), reinterpret_cast<const char*>(folderText.c_str()));
+    return FolderCheck::BroughtForward;
+}
+
+// The running one did not answer (stuck, or too old to take requests): the user is told that two in one folder
+// cannot be, and this one ends.
+void SayAnotherRuns(const quillet::platform::InstanceLock& lock, const std::filesystem::path& folder) {
     const std::string pidText = lock.ownerPid() > 0 ? " (process " + std::to_string(lock.ownerPid()) + ")" : "";
     const std::u8string folderText = folder.u8string();
     std::fprintf(stderr,
@@ -70,7 +96,6 @@ bool OnlyQuilletInThisFolder(const quillet::platform::InstanceLock& lock, const 
                                       "보냅니다.")
                                      .arg(where),
         QMessageBox::Warning, QMessageBox::Ok);
-    return false;
 }
 
 } // namespace
@@ -85,9 +110,15 @@ int main(int argc, char** argv) {
     app::EnsurePrivateRuntimeDir();
 #endif
 
+    std::error_code noFolder;
+    const std::filesystem::path folder = std::filesystem::current_path(noFolder);
+    const platform::InstanceLock lock(folder);
+    const FolderCheck folderCheck = CheckFolder(lock, folder);
+    if (folderCheck == FolderCheck::BroughtForward) return 0;
+
     std::string error;
     std::string warning;
-    const std::unique_ptr<platform::SystemPlatform> backend = platform::OpenSystemPlatform(error, warning);
+    const std::unique_ptr<platform::SystemPlatform> backend = platform::OpenSystemPlatform(error, warning, /*deferGuardian=*/true);
     if (!warning.empty()) std::fprintf(stderr, "quillet: warning: %s\n", warning.c_str());
     if (!backend) {
         std::fprintf(stderr, "quillet: cannot start: %s\n", error.c_str());
@@ -106,6 +137,10 @@ int main(int argc, char** argv) {
 
     // Declared first so that it outlives every window.
     std::unique_ptr<QTranslator> qtKorean;
+    // The answers to remote requests, made once the program runs (below). Declared before the application object
+    // so that they are still there when its shutdown ends them, however it comes.
+    std::unique_ptr<remote::RemoteCommands> commands;
+    std::unique_ptr<remote::RemoteServer> server;
     // Made here, before anything is shown, because it reads Quillet.ini: the language of every window, the
     // "already running" message below included, comes from the settings. Nothing is written before Start().
     gui::AppOptions options;
@@ -117,10 +152,10 @@ int main(int argc, char** argv) {
     // English as Qt has them.
     if (CurrentLanguage() == Language::Korean) qtKorean = gui::InstallQtKoreanTranslation();
 
-    std::error_code noFolder;
-    const std::filesystem::path folder = std::filesystem::current_path(noFolder);
-    const platform::InstanceLock lock(folder);
-    if (!OnlyQuilletInThisFolder(lock, folder)) return 1;
+    if (folderCheck == FolderCheck::AnotherRuns) {
+        SayAnotherRuns(lock, folder);
+        return 1;
+    }
 
 #ifndef _WIN32
     // SIGTERM, SIGINT and SIGHUP (the terminal or the session going away) end the program as the exit button does,
@@ -148,8 +183,36 @@ int main(int argc, char** argv) {
         &application, &QGuiApplication::commitDataRequest, &quillet,
         [&quillet](QSessionManager&) { quillet.SaveSettingsNow(); }, Qt::DirectConnection);
 
+    // The guardian started in the background while Qt set itself up; it must be up before anything can send input.
+    if (const std::string late = backend->FinishStart(); !late.empty())
+        std::fprintf(stderr, "quillet: warning: %s\n", late.c_str());
     quillet.Start();
     gRunning = &quillet;
+
+    // quillet-cli start/stop/status/mode and a second start in this folder reach the program here. The server hands
+    // each request to the session's loop; it goes at the start of the shutdown, while the session still exists, so
+    // that no request is handled after the session ended.
+    if (quillet.session() != nullptr && quillet.loop() != nullptr) {
+        commands = std::make_unique<remote::RemoteCommands>(*quillet.session(),
+                                                            [&quillet] { return quillet.ShowAndRaiseMainWindow(); });
+        std::string problem;
+        if (const std::optional<remote::Endpoint> endpoint = remote::EndpointForFolder(folder, problem)) {
+            server = std::make_unique<remote::RemoteServer>(
+                *endpoint, *quillet.loop(),
+                [&commands](const remote::Request& request) { return commands->Execute(request); });
+            if (!server->listening()) problem = server->problem();
+        }
+        if (!server || !server->listening()) {
+            server.reset();
+            std::fprintf(stderr, "quillet: warning: quillet-cli start/stop/status/mode and a second start cannot "
+                                 "reach this Quillet: %s\n",
+                         problem.c_str());
+        }
+        QObject::connect(&quillet, &gui::CQuilletApp::shuttingDown, &quillet, [&server, &commands] {
+            server.reset();
+            commands.reset();
+        });
+    }
     std::atexit(SaveSettingsAtUnexpectedExit);
     const int code = quillet.Exec();
     gRunning = nullptr;

@@ -93,6 +93,8 @@ public:
 
     // Shows the window the first time: top-most when macroOptions has 0x4, minimised when it has 0x10.
     void ShowAtStart();
+    // Brings the window forward: restored when minimised, shown when hidden, then raised and activated.
+    void RestoreWindow();
     // The window's end, before it is deleted: the session ends (no more input or timer work, every macro stopped,
     // every key and button a macro holds released), the tool windows go (storing their positions), the window
     // position is stored and the tray icon removed. Also run by the destructor; later calls do nothing.
@@ -188,7 +190,6 @@ private:
     void UpdateCount();
     QString ToggleHintText() const;
     void ReportSaveFailure(const std::string& cp949Name, const std::string& problem);
-    void RestoreWindow();
     void ExportMacros(const std::vector<std::size_t>& which, const QString& suggestedName);
 
     // SessionObserver: the event log goes to the run status window.

@@ -145,9 +145,16 @@ bool CQuilletApp::SaveSettingsNow() {
     return ok;
 }
 
+bool CQuilletApp::ShowAndRaiseMainWindow() {
+    if (!window_ || windowClosed_ || shutDown_ || window_->destroyed()) return false;
+    window_->RestoreWindow();
+    return true;
+}
+
 bool CQuilletApp::Shutdown() {
     if (shutDown_) return true;
     shutDown_ = true;
+    emit shuttingDown();
     if (window_) {
         window_->Destroy();
         window_.reset();

@@ -55,15 +55,26 @@ public:
     // refuses to be closed, would cancel it.
     bool eventFilter(QObject* watched, QEvent* event) override;
 
+    // Brings the main window forward, for a second start of the program or a tray double-click: a minimised
+    // window is restored, a hidden one shown, then raised and activated (under X11 the activation goes to the
+    // window manager as a _NET_ACTIVE_WINDOW request). False when there is no window (before Start, after the
+    // main window closed, while shutting down).
+    bool ShowAndRaiseMainWindow();
+
     CAppIni& settings() { return *settings_; }
     // The running program; null before Start and after Shutdown.
     Session* session() const { return session_.get(); }
+    // The session's event loop (Qt's, on this thread); null before Start and after Shutdown.
+    EventLoop* loop() const { return loop_.get(); }
     CQuilletDlg* mainWindow() const { return window_.get(); }
     bool shutDown() const { return shutDown_; }
 
 signals:
     // The main window has closed (exit button or RequestShutdown).
     void mainWindowClosed();
+    // Shutdown begins: the session and its loop still exist and are gone when the slots have returned. What works
+    // on the session from outside (a server of remote requests) ends here.
+    void shuttingDown();
 
 private:
     void Log(const QString& line) const;
