@@ -95,7 +95,7 @@ void ExpectSameAsImread(const TempDir& dir, const std::string& name, const std::
 // ---------------------------------------------------------------------------------------------------------------
 // PNG, written with libpng
 
-struct PngSpec {
+struct PngRecipe {
     int colorType = PNG_COLOR_TYPE_RGB;
     int depth = 8;
     bool interlace = false;
@@ -108,7 +108,7 @@ void AppendPng(png_structp png, png_bytep data, png_size_t n) {
     static_cast<std::string*>(png_get_io_ptr(png))->append(reinterpret_cast<const char*>(data), n);
 }
 
-bool WritePngRows(png_structp png, png_infop info, const PngSpec& s, std::vector<png_color>& palette,
+bool WritePngRows(png_structp png, png_infop info, const PngRecipe& s, std::vector<png_color>& palette,
                   std::vector<png_byte>& trans, std::vector<png_bytep>& rows) {
     if (setjmp(png_jmpbuf(png))) return false;
     png_set_IHDR(png, info, s.width, s.height, s.depth, s.colorType,
@@ -126,7 +126,7 @@ bool WritePngRows(png_structp png, png_infop info, const PngSpec& s, std::vector
     return true;
 }
 
-std::string MakePng(const PngSpec& s, uint32_t seed) {
+std::string MakePng(const PngRecipe& s, uint32_t seed) {
     std::mt19937 random(seed);
     const int channels = s.colorType == PNG_COLOR_TYPE_RGB         ? 3
                          : s.colorType == PNG_COLOR_TYPE_RGB_ALPHA  ? 4
@@ -181,7 +181,7 @@ std::string PngHeaderOnly(uint32_t width, uint32_t height) {
     return std::string("\x89PNG\r\n\x1a\n", 8) + Chunk("IHDR", ihdr) + Chunk("IDAT", "") + Chunk("IEND", "");
 }
 
-std::vector<std::pair<std::string, PngSpec>> PngCorpus() {
+std::vector<std::pair<std::string, PngRecipe>> PngCorpus() {
     const int G = PNG_COLOR_TYPE_GRAY, GA = PNG_COLOR_TYPE_GRAY_ALPHA, P = PNG_COLOR_TYPE_PALETTE,
               RGB = PNG_COLOR_TYPE_RGB, RGBA = PNG_COLOR_TYPE_RGB_ALPHA;
     return {
@@ -201,13 +201,13 @@ std::vector<std::pair<std::string, PngSpec>> PngCorpus() {
 TEST(ImageDecode, PngOfEveryKindReadsAsImread) {
     TempDir dir;
     uint32_t seed = 1;
-    for (const auto& [name, spec] : PngCorpus()) ExpectSameAsImread(dir, name + ".png", MakePng(spec, seed++));
+    for (const auto& [name, recipe] : PngCorpus()) ExpectSameAsImread(dir, name + ".png", MakePng(recipe, seed++));
 }
 
 // ---------------------------------------------------------------------------------------------------------------
 // JPEG, written with libjpeg
 
-struct JpegSpec {
+struct JpegRecipe {
     J_COLOR_SPACE input = JCS_RGB; // JCS_RGB, JCS_GRAYSCALE or JCS_CMYK
     J_COLOR_SPACE stored = JCS_UNKNOWN; // JCS_YCCK for a YCCK file; otherwise the library's default
     bool progressive = false;
@@ -225,7 +225,7 @@ void OnJpegWriteError(j_common_ptr cinfo) {
     std::longjmp(reinterpret_cast<JpegWriteErrors*>(cinfo->err)->jump, 1);
 }
 
-bool CompressJpeg(jpeg_compress_struct& c, JpegWriteErrors& errors, const JpegSpec& s, const std::vector<uint8_t>& px,
+bool CompressJpeg(jpeg_compress_struct& c, JpegWriteErrors& errors, const JpegRecipe& s, const std::vector<uint8_t>& px,
                   int components, unsigned char** buffer, unsigned long* size) {
     if (setjmp(errors.jump)) return false;
     jpeg_create_compress(&c);
@@ -251,7 +251,7 @@ bool CompressJpeg(jpeg_compress_struct& c, JpegWriteErrors& errors, const JpegSp
     return true;
 }
 
-std::string MakeJpeg(const JpegSpec& s, uint32_t seed) {
+std::string MakeJpeg(const JpegRecipe& s, uint32_t seed) {
     std::mt19937 random(seed);
     const int components = s.input == JCS_GRAYSCALE ? 1 : s.input == JCS_CMYK ? 4 : 3;
     // Gradients with a little noise: a picture whose turns and flips are all different.
@@ -299,7 +299,7 @@ std::string ExifApp1(int orientation, bool bigEndian) {
 
 TEST(ImageDecode, JpegBaselineProgressiveGreyAndCmykReadAsImread) {
     TempDir dir;
-    const std::vector<std::pair<std::string, JpegSpec>> corpus = {
+    const std::vector<std::pair<std::string, JpegRecipe>> corpus = {
         {"baseline420", {}},
         {"baseline444", {JCS_RGB, JCS_UNKNOWN, false, true}},
         {"progressive", {JCS_RGB, JCS_UNKNOWN, true}},
@@ -311,7 +311,7 @@ TEST(ImageDecode, JpegBaselineProgressiveGreyAndCmykReadAsImread) {
         {"wide-odd", {JCS_RGB, JCS_UNKNOWN, true, false, 129, 3}},
     };
     uint32_t seed = 100;
-    for (const auto& [name, spec] : corpus) ExpectSameAsImread(dir, name + ".jpg", MakeJpeg(spec, seed++));
+    for (const auto& [name, recipe] : corpus) ExpectSameAsImread(dir, name + ".jpg", MakeJpeg(recipe, seed++));
 }
 
 // Every orientation in both byte orders turns the picture as imread does; only the first APP1 segment is read for
@@ -320,19 +320,19 @@ TEST(ImageDecode, JpegExifOrientationsTurnThePictureAsImread) {
     TempDir dir;
     for (int o = 1; o <= 8; ++o)
         for (bool big : {false, true}) {
-            JpegSpec spec;
-            spec.app1 = {ExifApp1(o, big)};
-            const std::string bytes = MakeJpeg(spec, 7);
+            JpegRecipe recipe;
+            recipe.app1 = {ExifApp1(o, big)};
+            const std::string bytes = MakeJpeg(recipe, 7);
             ExpectSameAsImread(dir, "o" + std::to_string(o) + (big ? "mm" : "ii") + ".jpg", bytes);
             const ImageDecodeResult r = DecodeImageBytes(bytes);
             ASSERT_TRUE(r.ok());
             EXPECT_EQ(r.image.exifOrientation, o);
             EXPECT_EQ(r.image.picture.width, o >= 5 ? 23 : 37);
         }
-    JpegSpec xmpFirst;
+    JpegRecipe xmpFirst;
     xmpFirst.app1 = {std::string("http://ns.adobe.com/xap/1.0/\0<x/>", 34), ExifApp1(6, false)};
     ExpectSameAsImread(dir, "xmp-first.jpg", MakeJpeg(xmpFirst, 8));
-    JpegSpec bogus;
+    JpegRecipe bogus;
     bogus.app1 = {ExifApp1(9, false)};
     ExpectSameAsImread(dir, "orientation9.jpg", MakeJpeg(bogus, 9));
     EXPECT_EQ(DecodeImageBytes(MakeJpeg(bogus, 9)).image.exifOrientation, 1);
@@ -341,7 +341,7 @@ TEST(ImageDecode, JpegExifOrientationsTurnThePictureAsImread) {
 // ---------------------------------------------------------------------------------------------------------------
 // BMP, written byte by byte
 
-struct BmpSpec {
+struct BmpRecipe {
     int32_t width = 21, height = 13; // negative height: top-down rows
     uint32_t bpp = 24;
     uint32_t compression = 0;
@@ -351,7 +351,7 @@ struct BmpSpec {
     std::string pixels;            // empty: random rows of the right size
 };
 
-std::string MakeBmp(BmpSpec s, uint32_t seed) {
+std::string MakeBmp(BmpRecipe s, uint32_t seed) {
     std::mt19937 random(seed);
     const std::size_t rowBytes = ((static_cast<std::size_t>(s.width) * s.bpp + 31) / 32) * 4;
     const std::size_t rows = static_cast<std::size_t>(s.height < 0 ? -s.height : s.height);
@@ -428,7 +428,7 @@ TEST(ImageDecode, BmpOfEveryKindReadsAsImread) {
     const std::string rle4 = Bytes({5, 0x1F, 4, 0x23, 0, 0, //
                                     0, 5, 0x45, 0x67, 0x80, 0, 4, 0xAB, 0, 0, //
                                     9, 0xC3, 0, 1});
-    const std::vector<std::pair<std::string, BmpSpec>> corpus = {
+    const std::vector<std::pair<std::string, BmpRecipe>> corpus = {
         {"bpp1", {21, 13, 1, 0, 40, p2}},
         {"bpp4", {21, 13, 4, 0, 40, p16}},
         {"bpp8", {21, 13, 8, 0, 40, p256}},
@@ -450,7 +450,7 @@ TEST(ImageDecode, BmpOfEveryKindReadsAsImread) {
         {"os2-bpp24", {21, 13, 24, 0, 12}},
     };
     uint32_t seed = 200;
-    for (const auto& [name, spec] : corpus) ExpectSameAsImread(dir, name + ".bmp", MakeBmp(spec, seed++));
+    for (const auto& [name, recipe] : corpus) ExpectSameAsImread(dir, name + ".bmp", MakeBmp(recipe, seed++));
 }
 
 // ---------------------------------------------------------------------------------------------------------------

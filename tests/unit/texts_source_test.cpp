@@ -9,21 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "hangul.h"
 #include "model/texts.h"
 
 namespace quillet {
 namespace {
 
 namespace fs = std::filesystem;
-
-bool HasHangul(const std::string& utf8) {
-    for (std::size_t i = 0; i + 2 < utf8.size(); ++i) {
-        const auto b = static_cast<unsigned char>(utf8[i]);
-        const auto c = static_cast<unsigned char>(utf8[i + 1]);
-        if ((b >= 0xEA && b <= 0xED) || (b == 0xE3 && c >= 0x84 && c <= 0x86)) return true;
-    }
-    return false;
-}
+using test::HasHangul;
 
 // The string literals of a C++ source, adjacent ones joined, comments and character literals skipped, escapes
 // decoded as the compiler decodes them (the simple ones, \xHH and octal).

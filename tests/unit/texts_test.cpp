@@ -13,22 +13,14 @@
 #include <vector>
 
 #include "model/cp949.h"
+#include "hangul.h"
 #include "model/texts.h"
 
 namespace quillet {
 namespace {
 
 namespace fs = std::filesystem;
-
-bool HasHangul(const std::string& utf8) {
-    // U+AC00..U+D7A3 (syllables) and U+3131..U+318E (jamo) start with the bytes EA..ED and E3 84..86.
-    for (std::size_t i = 0; i + 2 < utf8.size(); ++i) {
-        const auto b = static_cast<unsigned char>(utf8[i]);
-        const auto c = static_cast<unsigned char>(utf8[i + 1]);
-        if ((b >= 0xEA && b <= 0xED) || (b == 0xE3 && c >= 0x84 && c <= 0x86)) return true;
-    }
-    return false;
-}
+using test::HasHangul;
 
 std::multiset<std::string> Placeholders(const std::string& text) {
     static const std::regex placeholder("%(?:[1-9]|[-+ 0#]*[0-9]*(?:\\.[0-9]+)?(?:l|ll|z)?[sdugcxX])");
